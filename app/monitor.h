@@ -1,0 +1,143 @@
+// The main window: log, value boxes, the selected unit's data page and the
+// parameter group; decodes every message the adapter receives.
+#pragma once
+
+#include "frame_naming.h"
+#include "frame_packet.h"
+#include "text_mirror.h"
+#include "unit_boxes.h"
+
+#include <QWidget>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+class LogView;
+class MessageSink;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class TUnitBox;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(MessageSink& messages, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Names, counts, logs and routes one received message (a packet or a
+    // line of adapter text). Never re-entered: a message that arrives while
+    // another is being handled (say, under an open message box) is handled
+    // right after it.
+    void FrameReceived(tervix::ByteView message);
+
+    // Shows the decoder's state in the widgets now (normally done once per
+    // batch, when control returns to the event loop).
+    void RefreshNow();
+
+    void UnitBoxClick(TUnitBox* box);
+
+    // Controls, named as on the form.
+    QTabWidget* PageControl2 = nullptr;
+    QWidget* tsComm = nullptr;
+    QWidget* DataSheet = nullptr;
+    QWidget* tsKRVData = nullptr;
+    QGroupBox* bgParameters = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* ttStdParam = nullptr;
+    QWidget* ttTrigParam = nullptr;
+    QWidget* ttFillParams = nullptr;
+    QWidget* ttMassFlow = nullptr;
+    QWidget* tsSDO = nullptr;
+
+    QComboBox* cbxAdaptorPort = nullptr;
+    QComboBox* cbxCANaddr = nullptr;
+    QComboBox* cbxCANspeed = nullptr;
+    QLabel* lbInfo = nullptr;
+    QPushButton* btFind = nullptr;
+    LogView* Memo1 = nullptr;
+
+    QComboBox* cbxKRVaddr = nullptr;
+    QPushButton* btNMT_Start = nullptr;
+    QPushButton* btNMT_Stop = nullptr;
+    QCheckBox* cbTest = nullptr;
+    QCheckBox* cbxTPDOint = nullptr;
+    QGroupBox* gbFunctions = nullptr;
+    QLineEdit* edbxTPDO1 = nullptr;
+    QLineEdit* edbxTPDO2 = nullptr;
+    QLineEdit* edbxTPDO3 = nullptr;
+    QLineEdit* edbxTPDO4 = nullptr;
+    QLineEdit* edbxGross1 = nullptr;
+    QLineEdit* edbxGross2 = nullptr;
+    QLineEdit* edbxValue3 = nullptr;
+    QLineEdit* edbxVref = nullptr;
+    QLineEdit* edbxVtemp = nullptr;
+    QLineEdit* edbxTPDO1count = nullptr;
+    QLineEdit* edbxTPDO2count = nullptr;
+    QLineEdit* edbxTPDO3count = nullptr;
+    QLineEdit* edbxTPDO4count = nullptr;
+    QLineEdit* edbxGrossMax = nullptr;
+    QLineEdit* edbxGrossMin = nullptr;
+    QLabel* lbBusy2 = nullptr;
+    QPushButton* btClear1 = nullptr;
+    QPushButton* btClear2 = nullptr;
+    QPushButton* btClear3 = nullptr;
+    QPushButton* btClear4 = nullptr;
+    QPushButton* btClearMaxMin = nullptr;
+
+    std::array<TUnitBox*, tervix::kUnitBoxCount> UnitBoxes{};
+    std::array<std::uint32_t, tervix::kFunctionCodeCount> FrameCounters{};
+    std::chrono::steady_clock::time_point RequestTime{};
+    double GrossMax = 0.0;
+    double GrossMin = 0.0;
+    std::uint32_t ReadAllCount = 0;
+    int ReadAllSheet = 0;
+    std::uint32_t WatchdogSnapshot = 0;
+
+    const tervix::UnitBoxBank& BoxState() const { return boxes_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void BuildCommunicationPage();
+    void BuildDataSheet();
+    void BuildKrvDataPage();
+    void BuildParameterGroup();
+    void PlaceUnitBoxes();
+
+    void Decode(tervix::ByteView message);
+    void Tpdo1Steps(tervix::ByteView message);
+    void Tpdo3Steps(tervix::ByteView message);
+    void Tpdo3Response(tervix::ByteView message);
+    void SdoSteps(tervix::ByteView message);
+    void SdoAbort(tervix::ByteView message);
+    void ShowSdoError(const std::string& text);
+    void AppendLog(std::string_view line);
+    void ScheduleRefresh();
+
+    MessageSink& messages_;
+    char decimalSeparator_ = '.';
+    tervix::UnitBoxBank boxes_;
+    TUnitBox* markedBox_ = nullptr;
+
+    TextMirror tpdo3Line_;
+    TextMirror value3_;
+    TextMirror tpdo3Count_;
+
+    std::string logLine_;   // reused for every message
+    std::string scratch_;
+    bool decoding_ = false;
+    std::deque<std::vector<std::uint8_t>> deferred_;
+    bool refreshPending_ = false;
+};

@@ -1,0 +1,30 @@
+#include "tervix_application.h"
+
+#include "message_sink.h"
+
+#include <QWidget>
+#include <exception>
+
+TervixApplication::TervixApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName("Tervix");
+    setApplicationVersion("2.3");
+}
+
+void ShowDefaultError(const QString& text)
+{
+    DefaultMessageSink().ShowMessage(QApplication::applicationName(), text, QMessageBox::Critical,
+                                     QApplication::activeWindow());
+}
+
+bool TervixApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ShowDefaultError(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        ShowDefaultError(QStringLiteral("Unknown error"));
+    }
+    return false;
+}

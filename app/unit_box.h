@@ -1,0 +1,45 @@
+// One of the 64 value boxes of the "CAN Data" page.
+#pragma once
+
+#include <QFrame>
+
+#include <cstdint>
+
+class QLabel;
+class QLineEdit;
+
+class TUnitBox : public QFrame {
+    Q_OBJECT
+public:
+    static const QColor kSelectedColour;  // light blue marks the selected unit
+
+    TUnitBox(int number, QWidget* parent);
+
+    int Number() const { return number_; }
+    QLabel* NumberPanel() const { return numberPanel_; }
+    QLabel* TitleLabel() const { return titleLabel_; }
+    QLineEdit* ValueEdit() const { return valueEdit_; }
+    QLineEdit* StatusEdit() const { return statusEdit_; }
+
+    void SetMarked(bool marked);
+    bool Marked() const { return marked_; }
+
+    // Places the box in the 8 x 8 grid of a page of the given client size.
+    static QRect GridRect(int number, QSize page);
+
+signals:
+    void clicked(TUnitBox* box);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    int number_;
+    bool marked_ = false;
+    QLabel* numberPanel_;
+    QLabel* titleLabel_;
+    QLineEdit* valueEdit_;
+    QLineEdit* statusEdit_;
+};
