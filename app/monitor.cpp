@@ -2,6 +2,7 @@
 
 #include "log_view.h"
 #include "message_sink.h"
+#include "parameter_pages.h"
 #include "unit_box.h"
 
 #include "number_text.h"
@@ -55,7 +56,8 @@ QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption)
 
 } // namespace
 
-TForm1::TForm1(MessageSink& messages, QWidget* parent) : QWidget(parent), messages_(messages)
+TForm1::TForm1(MessageSink& messages, Clock& clock, QWidget* parent)
+    : QWidget(parent), messages_(messages), clock_(clock)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tervix - V2.3"));
@@ -219,11 +221,41 @@ void TForm1::BuildKrvDataPage()
     gbFunctions->setObjectName(QStringLiteral("gbFunctions"));
     outer->addWidget(gbFunctions, 1);
 
-    tpdo3Line_.Attach(edbxTPDO3);
-    tpdo3Line_.Set("edbxTPDO3");
+    WireDataPage();
+}
+
+void TForm1::WireDataPage()
+{
+    QLineEdit* lines[] = {edbxTPDO1, edbxTPDO2, edbxTPDO3, edbxTPDO4};
+    QLineEdit* counts[] = {edbxTPDO1count, edbxTPDO2count, edbxTPDO3count, edbxTPDO4count};
+    for (int i = 0; i < 4; ++i) {
+        tpdoLine_[i].Attach(lines[i]);
+        tpdoLine_[i].Set(lines[i]->text().toStdString());
+        tpdoCount_[i].Attach(counts[i]);
+        tpdoCount_[i].Set("0");
+    }
+    gross1_.Attach(edbxGross1);
+    gross2_.Attach(edbxGross2);
     value3_.Attach(edbxValue3);
-    tpdo3Count_.Attach(edbxTPDO3count);
-    tpdo3Count_.Set("0");
+    vref_.Attach(edbxVref);
+    vtemp_.Attach(edbxVtemp);
+    grossMax_.Attach(edbxGrossMax);
+    grossMax_.Set("0");
+    grossMin_.Attach(edbxGrossMin);
+    grossMin_.Set("0");
+    busy_.Attach(lbBusy2);
+    busy_.Set("Busy");
+
+    connect(btClear1, &QPushButton::clicked, this, &TForm1::btClear1Click);
+    connect(btClear2, &QPushButton::clicked, this, &TForm1::btClear2Click);
+    connect(btClear3, &QPushButton::clicked, this, &TForm1::btClear3Click);
+    connect(btClear4, &QPushButton::clicked, this, &TForm1::btClear4Click);
+    connect(btClearMaxMin, &QPushButton::clicked, this, &TForm1::btClearMaxMinClick);
+    connect(btNMT_Start, &QPushButton::clicked, this, &TForm1::btNMT_StartClick);
+    connect(btNMT_Stop, &QPushButton::clicked, this, &TForm1::btNMT_StopClick);
+    connect(cbTest, &QCheckBox::toggled, this, &TForm1::cbTestClick);
+    connect(cbxKRVaddr, &QComboBox::editTextChanged, this,
+            [this](const QString& text) { unitAddress_ = ParseDecimal(text.toStdString()); });
 }
 
 void TForm1::BuildParameterGroup()
@@ -244,7 +276,7 @@ void TForm1::BuildParameterGroup()
 
 void TForm1::FormCreate()
 {
-    RequestTime = std::chrono::steady_clock::now();
+    RequestTime = clock_.Now();
 
     for (int n = 0; n < kUnitBoxCount; ++n) {
         auto* box = new TUnitBox(n, DataSheet);
@@ -263,6 +295,17 @@ void TForm1::FormCreate()
         cbxKRVaddr->addItem(QString::number(i));
     cbxKRVaddr->setCurrentIndex(-1);
     cbxKRVaddr->setEditText(QStringLiteral("0"));
+    unitAddress_ = 0;
+
+    WatchdogTimer = new QTimer(this);
+    WatchdogTimer->setInterval(2000);
+    connect(WatchdogTimer, &QTimer::timeout, this, &TForm1::WatchdogTimerTick);
+    WatchdogTimer->start();
+    GuardTimer = new QTimer(this);
+    GuardTimer->setInterval(300);
+    connect(GuardTimer, &QTimer::timeout, this, &TForm1::GuardTimerTick);
+
+    ShowResponseTime();
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -330,7 +373,11 @@ void TForm1::RefreshNow()
             box->StatusEdit()->setText(status);
         boxes_.ClearDirty(n);
     }
-    for (TextMirror* m : {&tpdo3Line_, &value3_, &tpdo3Count_})
+    for (int i = 0; i < 4; ++i) {
+        tpdoLine_[i].Flush();
+        tpdoCount_[i].Flush();
+    }
+    for (TextMirror* m : {&gross1_, &gross2_, &value3_, &vref_, &vtemp_, &grossMax_, &grossMin_, &busy_})
         m->Flush();
 }
 
@@ -365,9 +412,12 @@ void TForm1::Decode(ByteView message)
     try {
         switch (info.kind) {
         case kTpdo1: Tpdo1Steps(message); break;
-        case kTpdo3: Tpdo3Steps(message); break;
         case kTpdo2:
-        case kTpdo4: break;
+            ShowResponseTime();
+            Tpdo2Row(message);
+            break;
+        case kTpdo3: Tpdo3Steps(message); break;
+        case kTpdo4: Tpdo4Row(message); break;
         case kTsdo:
         case kRsdo: SdoSteps(message); break;
         default:
@@ -393,10 +443,13 @@ void TForm1::Tpdo1Steps(ByteView message)
         boxes_.Update(box, message, decimalSeparator_);
     }
     boxes_.Age();
+    if (box == (UnitAddress() & 0xFF))
+        Tpdo1Row(message);
 }
 
 void TForm1::Tpdo3Steps(ByteView message)
 {
+    ShowResponseTime();
     std::string& value = value3_.Build();
     AppendFixedText(value, DataFloat(message, 0), 6, 3, decimalSeparator_);
 
@@ -406,9 +459,8 @@ void TForm1::Tpdo3Steps(ByteView message)
         // Ends this response row only; the line and counter below still show.
     }
 
-    tpdo3Line_.Set(logLine_);
-    std::string& count = tpdo3Count_.Build();
-    AppendDecimal(count, FrameCounters[kTpdo3]);
+    tpdoLine_[2].Set(logLine_);
+    CountText(tpdoCount_[2], kTpdo3);
 }
 
 void TForm1::Tpdo3Response(ByteView message)
@@ -419,34 +471,75 @@ void TForm1::Tpdo3Response(ByteView message)
             value = "(format error)";
     };
     const std::uint8_t code = DataByte(message, 1);
+    // Parameter answers: page, sub-index and where the value sits.
+    struct ParameterAnswer {
+        std::uint8_t code;
+        int page;
+        std::size_t subAt;
+        std::size_t valueAt;
+    };
+    static constexpr ParameterAnswer answers[] = {{6, 2, 3, 4}, {18, 0, 2, 3}, {38, 1, 3, 4}, {42, 3, 3, 4}};
+    for (const ParameterAnswer& a : answers) {
+        if (code != a.code)
+            continue;
+        StoreCell(a.page, DataByte(message, a.subAt), DataI32(message, a.valueAt));
+        if (ReadAllCount != 0)
+            ReadAllStep(a.page);
+        return;
+    }
     if (code >= 10 && code <= 15) {
         floatOrError(4);
     } else if (code == 17) {
         floatOrError(2);
     } else if (code == 0xE5) {
         value3_.Set("** OK **");
-    } else if (code == 0xFF && ReadAllCount == 0) {
-        value3_.Set(PdoStatusText(DataByte(message, 3)));
+    } else if (code == 0xFF) {
+        if (ReadAllCount != 0)
+            ReadAllFailed();
+        else
+            value3_.Set(PdoStatusText(DataByte(message, 3)));
     }
 }
 
 void TForm1::SdoSteps(ByteView message)
 {
+    ShowResponseTime();
     const std::uint32_t key = ObjectKey(message);
-    if (DataByte(message, 0) == 0x80)
+    if (DataByte(message, 0) == 0x80) {
         SdoAbort(message);
+    } else {
+        if (ReadAllCount != 0 && pages_)
+            pages_->EnableEdit(ReadAllSheet, static_cast<int>(ReadAllCount));
+        const int page = PageOfIndexHigh(DataByte(message, 2));
+        if (page >= 0) {
+            try {
+                StoreCell(page, DataByte(message, 3), DataI32(message, 4));
+                if (ReadAllCount != 0)
+                    ReadAllStep(page);
+            } catch (...) {
+                // No such cell: this step ends here.
+            }
+        }
+    }
     if (key == kDeviceStatusKey)
         ShowSdoError(std::string(SdoStatusText(DataByte(message, 4))));
 }
 
 void TForm1::SdoAbort(ByteView message)
 {
+    if (ReadAllCount != 0) {
+        ReadAllFailed();
+        return;
+    }
     if (ObjectKey(message) == kDeviceStatusKey) {
         ShowSdoError("SDO was rejected");
         return;
     }
-    if (DataByte(message, 4) == 0x08)
+    if (DataByte(message, 4) == 0x08) {
+        // The device status answer brings the message.
+        SdoRead(kDeviceStatusKey);
         return;
+    }
     ShowSdoError(AbortMessageText(SdoAbortMessage(message)));
 }
 
@@ -456,4 +549,258 @@ void TForm1::ShowSdoError(const std::string& text)
     RefreshNow();
     messages_.ShowMessage(QStringLiteral("SDO Error"), QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
                           QMessageBox::Warning, this);
+}
+
+// --- Data page rows ------------------------------------------------------------
+
+void TForm1::CountText(TextMirror& mirror, int functionCode)
+{
+    AppendDecimal(mirror.Build(), FrameCounters[static_cast<std::size_t>(functionCode)]);
+}
+
+void TForm1::Tpdo1Row(ByteView message)
+{
+    tpdoLine_[0].Set(logLine_);
+    const bool integer = cbxTPDOint->isChecked();
+    const double v = integer ? double(DataI32(message, 0)) : double(DataFloat(message, 0));
+    const int decimals = integer ? 0 : 3;
+    // Convert before touching the running extremes: a value with no text
+    // (NaN, infinity) ends the row and must not poison the maximum or minimum.
+    if (!FixedText(v, 6, decimals, decimalSeparator_))
+        return;
+    if (v > GrossMax || !maxSet_) {
+        GrossMax = v;
+        maxSet_ = true;
+        edbxGrossMax->setProperty("tag", 1);
+        AppendFixedText(grossMax_.Build(), v, 6, decimals, decimalSeparator_);
+    }
+    if (v < GrossMin || !minSet_) {
+        GrossMin = v;
+        minSet_ = true;
+        edbxGrossMin->setProperty("tag", 1);
+        AppendFixedText(grossMin_.Build(), v, 6, decimals, decimalSeparator_);
+    }
+    if (integer)
+        AppendDecimal(gross1_.Build(), DataI32(message, 0));
+    else
+        AppendFixedText(gross1_.Build(), v, 6, 3, decimalSeparator_);
+    CountText(tpdoCount_[0], kTpdo1);
+}
+
+void TForm1::Tpdo2Row(ByteView message)
+{
+    tpdoLine_[1].Set(logLine_);
+    if (cbxTPDOint->isChecked()) {
+        AppendDecimal(gross2_.Build(), DataI32(message, 0));
+    } else {
+        std::string text;
+        if (!AppendFixedText(text, DataFloat(message, 0), 6, 3, decimalSeparator_))
+            return;
+        gross2_.Set(text);
+    }
+    CountText(tpdoCount_[1], kTpdo2);
+}
+
+void TForm1::Tpdo4Row(ByteView message)
+{
+    tpdoLine_[3].Set(logLine_);
+    std::string text;
+    if (!AppendFixedText(text, DataFloat(message, 0), 8, 2, decimalSeparator_))
+        return;
+    vref_.Set(text);
+    text.clear();
+    AppendFixedText(text, DataI32(message, 4), 8, 0, decimalSeparator_);
+    vtemp_.Set(text);
+    CountText(tpdoCount_[3], kTpdo4);
+}
+
+void TForm1::ShowResponseTime()
+{
+    const auto elapsed = std::chrono::duration<double, std::milli>(clock_.Now() - RequestTime).count();
+    AppendDecimal(busy_.Build(), std::llround(elapsed));
+    ScheduleRefresh();
+}
+
+void TForm1::btClear1Click()
+{
+    tpdoLine_[0].Set("edbxTPDO1");
+    gross1_.Set("");
+    tpdoCount_[0].Set("0");
+    FrameCounters[kTpdo1] = 0;
+    RefreshNow();
+}
+
+void TForm1::btClear2Click()
+{
+    tpdoLine_[1].Set("edbxTPDO2");
+    gross2_.Set("");
+    tpdoCount_[1].Set("0");
+    FrameCounters[kTpdo2] = 0;
+    RefreshNow();
+}
+
+void TForm1::btClear3Click()
+{
+    tpdoLine_[2].Set("edbxTPDO3");
+    value3_.Set("");
+    tpdoCount_[2].Set("0");
+    FrameCounters[kTpdo3] = 0;
+    RefreshNow();
+}
+
+void TForm1::btClear4Click()
+{
+    tpdoLine_[3].Set("edbxTPDO4");
+    vref_.Set("");
+    vtemp_.Set("");
+    tpdoCount_[3].Set("0");
+    FrameCounters[kTpdo4] = 0;
+    RefreshNow();
+}
+
+void TForm1::btClearMaxMinClick()
+{
+    GrossMax = GrossMin = 0.0;
+    grossMax_.Set("0");
+    grossMin_.Set("0");
+    maxSet_ = minSet_ = false;
+    edbxGrossMax->setProperty("tag", 0);
+    edbxGrossMin->setProperty("tag", 0);
+    RefreshNow();
+}
+
+void TForm1::WatchdogTimerTick()
+{
+    // A unit whose process data stopped is started again.
+    if (FrameCounters[kTpdo1] == WatchdogSnapshot)
+        btNMT_StartClick();
+    WatchdogSnapshot = FrameCounters[kTpdo1];
+}
+
+void TForm1::cbTestClick()
+{
+    if (cbTest->isChecked()) {
+        if (!GuardTimer->isActive())
+            GuardTimer->start();
+    } else {
+        GuardTimer->stop();
+    }
+}
+
+void TForm1::GuardTimerTick()
+{
+    if (!cbTest->isChecked())
+        GuardTimer->stop();  // this tick still sends
+    const FramePacket text = GuardFrameText(static_cast<unsigned>(NodeNumber().value_or(0)));
+    SendRawFrame(text);
+}
+
+// --- Requests ------------------------------------------------------------------
+
+std::optional<long long> TForm1::NodeNumber() const
+{
+    return ParseDecimal(cbxCANaddr->currentText().toStdString());
+}
+
+std::array<std::uint8_t, 2> TForm1::CobIdBytes(std::uint8_t prefix) const
+{
+    return tervix::CobIdBytes(prefix, static_cast<unsigned>(NodeNumber().value_or(0)));
+}
+
+int TForm1::UnitAddress()
+{
+    if (!unitAddress_) {
+        cbxKRVaddr->setEditText(QStringLiteral("0"));
+        unitAddress_ = 0;
+    }
+    return static_cast<int>(*unitAddress_);
+}
+
+void TForm1::Send(const FramePacket& packet)
+{
+    if (!sender_)
+        throw std::runtime_error("No CAN adapter is connected");
+    sender_(packet);
+}
+
+void TForm1::SendAndLog(const Request& request)
+{
+    Send(request.packet);
+    AppendLog(request.logLine);
+    if (!request.secondLine.empty())
+        AppendLog(request.secondLine);
+}
+
+void TForm1::btNMT_StartClick()
+{
+    SendAndLog(NmtRequest(kNmtStart, NodeNumber()));
+    cbTest->setChecked(true);
+    if (!GuardTimer->isActive())
+        GuardTimer->start();
+    if (!WatchdogTimer->isActive())
+        WatchdogTimer->start();
+}
+
+void TForm1::btNMT_StopClick()
+{
+    SendAndLog(NmtRequest(kNmtStop, NodeNumber()));
+    WatchdogTimer->stop();
+}
+
+void TForm1::SendRpdo(int n, std::uint32_t value)
+{
+    const auto unit = static_cast<std::uint8_t>(UnitAddress());
+    SendAndLog(RpdoRequest(n, static_cast<unsigned>(NodeNumber().value_or(0)), unit, value));
+}
+
+void TForm1::SdoWrite(std::uint32_t object, std::int32_t value)
+{
+    busy_.Set("Busy");
+    ScheduleRefresh();
+    RequestTime = clock_.Now();
+    SendAndLog(SdoWriteRequest(static_cast<unsigned>(NodeNumber().value_or(0)), SubstituteUnit(object, unitAddress_),
+                               value));
+}
+
+void TForm1::SdoWriteUnitAddress(std::uint32_t object)
+{
+    const int unit = UnitAddress();
+    SendAndLog(SdoWriteUnitAddressRequest(static_cast<unsigned>(NodeNumber().value_or(0)), object, unit));
+}
+
+void TForm1::SdoRead(std::uint32_t object)
+{
+    SendAndLog(SdoReadRequest(static_cast<unsigned>(NodeNumber().value_or(0)), SubstituteUnit(object, unitAddress_)));
+}
+
+void TForm1::ReadAllStep(int page)
+{
+    ++ReadAllCount;
+    ReadAllSheet = page;
+    RequestTime = clock_.Now();
+    const int cells = pages_ ? pages_->CellCount(page) : 0;
+    if (static_cast<long long>(cells) < static_cast<long long>(ReadAllCount)) {
+        ReadAllCount = 0;  // the page's last cell has been read
+        return;
+    }
+    SdoRead(ReadAllObject(page, static_cast<std::uint8_t>(UnitAddress()), ReadAllCount));
+}
+
+void TForm1::SendRawFrame(ByteView text)
+{
+    SendAndLog(RawFrameRequest(text, static_cast<std::uint8_t>(UnitAddress())));
+}
+
+void TForm1::StoreCell(int page, int subIndex, std::int32_t value)
+{
+    if (!pages_)
+        throw std::out_of_range("no parameter pages");
+    pages_->StoreValue(page, subIndex, value);
+}
+
+void TForm1::ReadAllFailed()
+{
+    if (pages_)
+        pages_->MarkFailed(ReadAllSheet, static_cast<int>(ReadAllCount));
+    ReadAllStep(ReadAllSheet);
 }

@@ -2,8 +2,10 @@
 // parameter group; decodes every message the adapter receives.
 #pragma once
 
+#include "clock.h"
 #include "frame_naming.h"
 #include "frame_packet.h"
+#include "requests.h"
 #include "text_mirror.h"
 #include "unit_boxes.h"
 
@@ -13,11 +15,14 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 class LogView;
 class MessageSink;
+class ParameterPages;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
@@ -25,13 +30,50 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class QTimer;
 class TUnitBox;
 
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    explicit TForm1(MessageSink& messages, QWidget* parent = nullptr);
+    // Hands a packet to the adapter; throws when the adapter cannot take it.
+    using FrameSender = std::function<void(const tervix::FramePacket&)>;
+
+    explicit TForm1(MessageSink& messages, tervix::Clock& clock = tervix::DefaultClock(),
+                    QWidget* parent = nullptr);
     ~TForm1() override;
+
+    void SetFrameSender(FrameSender sender) { sender_ = std::move(sender); }
+    // The parameter pages whose cells answers are stored into (none: answers
+    // for pages are dropped and a read-all ends at once).
+    void SetParameterPages(ParameterPages* pages) { pages_ = pages; }
+
+    // Requests. Each sends one frame and logs it; a send error passes to the
+    // caller and the request is then not logged.
+    std::array<std::uint8_t, 2> CobIdBytes(std::uint8_t prefix) const;
+    int UnitAddress();
+    void btNMT_StartClick();
+    void btNMT_StopClick();
+    void SendRPDO1(std::uint32_t value) { SendRpdo(1, value); }
+    void SendRPDO2(std::uint32_t value) { SendRpdo(2, value); }
+    void SendRPDO3(std::uint32_t value) { SendRpdo(3, value); }
+    void SendRPDO4(std::uint32_t value) { SendRpdo(4, value); }
+    void SdoWrite(std::uint32_t object, std::int32_t value);
+    void SdoWriteUnitAddress(std::uint32_t object);
+    void SdoRead(std::uint32_t object);
+    void ReadAllStep(int page);
+    void SendRawFrame(tervix::ByteView text);
+
+    // The data page.
+    void ShowResponseTime();
+    void btClear1Click();
+    void btClear2Click();
+    void btClear3Click();
+    void btClear4Click();
+    void btClearMaxMinClick();
+    void cbTestClick();
+    void WatchdogTimerTick();
+    void GuardTimerTick();
 
     // Names, counts, logs and routes one received message (a packet or a
     // line of adapter text). Never re-entered: a message that arrives while
@@ -93,9 +135,12 @@ public:
     QPushButton* btClear4 = nullptr;
     QPushButton* btClearMaxMin = nullptr;
 
+    QTimer* GuardTimer = nullptr;
+    QTimer* WatchdogTimer = nullptr;
+
     std::array<TUnitBox*, tervix::kUnitBoxCount> UnitBoxes{};
     std::array<std::uint32_t, tervix::kFunctionCodeCount> FrameCounters{};
-    std::chrono::steady_clock::time_point RequestTime{};
+    std::chrono::system_clock::time_point RequestTime{};
     double GrossMax = 0.0;
     double GrossMin = 0.0;
     std::uint32_t ReadAllCount = 0;
@@ -116,7 +161,19 @@ private:
     void BuildParameterGroup();
     void PlaceUnitBoxes();
 
+    std::optional<long long> NodeNumber() const;
+    void Send(const tervix::FramePacket& packet);
+    void SendAndLog(const tervix::Request& request);
+    void SendRpdo(int n, std::uint32_t value);
+    void WireDataPage();
+
     void Decode(tervix::ByteView message);
+    void Tpdo1Row(tervix::ByteView message);
+    void Tpdo2Row(tervix::ByteView message);
+    void Tpdo4Row(tervix::ByteView message);
+    void CountText(TextMirror& mirror, int functionCode);
+    void StoreCell(int page, int subIndex, std::int32_t value);
+    void ReadAllFailed();
     void Tpdo1Steps(tervix::ByteView message);
     void Tpdo3Steps(tervix::ByteView message);
     void Tpdo3Response(tervix::ByteView message);
@@ -127,13 +184,19 @@ private:
     void ScheduleRefresh();
 
     MessageSink& messages_;
+    tervix::Clock& clock_;
+    FrameSender sender_;
+    ParameterPages* pages_ = nullptr;
+    std::optional<long long> unitAddress_;  // parsed text of cbxKRVaddr
+    bool maxSet_ = false;  // mirrors of the tags of edbxGrossMax / edbxGrossMin
+    bool minSet_ = false;
     char decimalSeparator_ = '.';
     tervix::UnitBoxBank boxes_;
     TUnitBox* markedBox_ = nullptr;
 
-    TextMirror tpdo3Line_;
-    TextMirror value3_;
-    TextMirror tpdo3Count_;
+    TextMirror tpdoLine_[4];
+    TextMirror tpdoCount_[4];
+    TextMirror gross1_, gross2_, value3_, vref_, vtemp_, grossMax_, grossMin_, busy_;
 
     std::string logLine_;   // reused for every message
     std::string scratch_;

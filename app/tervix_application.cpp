@@ -13,8 +13,17 @@ TervixApplication::TervixApplication(int& argc, char** argv) : QApplication(argc
 
 void ShowDefaultError(const QString& text)
 {
+    // A timer that keeps failing (say, guarding a node through a port that
+    // could not be opened) would otherwise stack one box per tick.
+    static bool open = false;
+    if (open) {
+        qWarning("%s", qPrintable(text));
+        return;
+    }
+    open = true;
     DefaultMessageSink().ShowMessage(QApplication::applicationName(), text, QMessageBox::Critical,
                                      QApplication::activeWindow());
+    open = false;
 }
 
 bool TervixApplication::notify(QObject* receiver, QEvent* event)

@@ -1,7 +1,9 @@
-// A text kept as plain state by the decoder and shown by a line edit; the
-// widget is refreshed once per batch, and only when the text changed.
+// A text kept as plain state by the decoder and shown by a line edit or a
+// label; the widget is refreshed once per batch, and only when the text
+// changed.
 #pragma once
 
+#include <QLabel>
 #include <QLineEdit>
 
 #include <string>
@@ -9,10 +11,10 @@
 
 class TextMirror {
 public:
-    explicit TextMirror(QLineEdit* edit = nullptr) : edit_(edit) {}
+    TextMirror() = default;
 
     void Attach(QLineEdit* edit) { edit_ = edit; }
-    QLineEdit* Edit() const { return edit_; }
+    void Attach(QLabel* label) { label_ = label; }
 
     void Set(std::string_view text)
     {
@@ -30,16 +32,19 @@ public:
 
     void Flush()
     {
-        if (!dirty_ || !edit_)
+        if (!dirty_)
             return;
         dirty_ = false;
         const QString shown = QString::fromLatin1(text_.data(), static_cast<qsizetype>(text_.size()));
-        if (edit_->text() != shown)
+        if (edit_ && edit_->text() != shown)
             edit_->setText(shown);
+        if (label_ && label_->text() != shown)
+            label_->setText(shown);
     }
 
 private:
-    QLineEdit* edit_;
+    QLineEdit* edit_ = nullptr;
+    QLabel* label_ = nullptr;
     std::string text_;
     bool dirty_ = false;
 };

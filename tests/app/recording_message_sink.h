@@ -5,7 +5,14 @@
 #include "message_sink.h"
 
 #include <functional>
+#include <ostream>
 #include <vector>
+
+// Readable QStrings in test failure output.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 struct RecordedMessage {
     QString caption;
