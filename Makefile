@@ -29,7 +29,7 @@ BENCH_BUILD ?= build-bench
 
 bench: deps
 	@cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DTERVIX_BUILD_BENCH=ON -DTERVIX_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(BENCH_BUILD) -j$(JOBS)
+	@cmake --build $(BENCH_BUILD) -j$(JOBS) --target benchmarks
 	@set -e; for b in $$(find $(BENCH_BUILD)/bench -maxdepth 1 -name 'bench_*' -type f -executable | sort); do \
 		echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b --benchmark_counters_tabular=true; done
 	@echo "== tervix-cli decode"

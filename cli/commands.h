@@ -1,0 +1,28 @@
+// The commands of tervix-cli. Each takes the words after its own name and
+// returns an exit status; a new command is one function and one table row
+// in cli.cpp.
+#pragma once
+
+#include "cli.h"
+
+#include <span>
+#include <string_view>
+
+namespace tervix::cli {
+
+constexpr std::string_view kProgramName = "tervix-cli";
+
+using CommandArgs = std::span<const std::string_view>;
+
+struct Command {
+    std::string_view name;
+    std::string_view summary;
+    int (*run)(CommandArgs args, const CliStreams& io);
+};
+
+int RunDecode(CommandArgs args, const CliStreams& io);
+
+// Writes "tervix-cli[ command]: message" and a hint to the command's help.
+int UsageError(const CliStreams& io, std::string_view command, std::string_view message);
+
+} // namespace tervix::cli

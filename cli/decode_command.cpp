@@ -1,0 +1,292 @@
+// tervix-cli decode: names captured traffic with the monitor's own decoder,
+// so a trace reads exactly like the window's log.
+#include "commands.h"
+
+#include "candump_reader.h"
+#include "frame_naming.h"
+#include "receive_ring.h"
+#include "serial_framing.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace tervix::cli {
+
+namespace {
+
+constexpr std::string_view kCommand = "decode";
+
+constexpr std::string_view kHelp = R"(Usage: tervix-cli decode [--packets] [--counts] [FILE|-]
+
+Names every message of a captured trace the way the monitor's log names it,
+one line per message, in order, on standard output.
+
+Input: FILE, or standard input when FILE is "-" or missing.
+  (default)   a candump log, lines like "(1436509052.249713) can0 705#05".
+              "ID#R" or "ID#Rn" is a remote frame, "ID#" a frame without
+              data, an 8-digit ID an extended frame (its low 11 bits are
+              named). Lines that are not classic CAN frames (comments, CAN FD
+              "##" lines, garbage) are skipped with a warning on standard
+              error naming the line number.
+  --packets   the raw byte stream of the serial CAN adapter: packets and lines
+              of adapter text ended by a carriage return. Text is shown
+              without its control bytes; a message of fewer than 2 bytes or
+              an empty text line prints nothing. A message left unfinished at
+              the end of the input is not shown; standard error says so.
+
+Options:
+  --counts    after the lines, one line per function code that was seen: the
+              code in decimal, a tab, the number of frames.
+  -h, --help  show this help.
+
+A frame's line: "SFF: " or "EFF: ", "RTR " for a remote frame, the name of
+its function code (NMT, SYNC, EMERGENCY, TIME, TPDO1..4, RPDO1..4, TSDO,
+RSDO, NMT Handling), "addr=" and the node in hex, " Data= " and each data
+byte in hex followed by a blank. Example:
+
+  $ echo '(1436509052.249713) can0 705#05' | tervix-cli decode
+  SFF: NMT Handling addr=05 Data= 05
+
+Exit status: 0 success (skipped lines included), 1 usage error, 2 input
+cannot be opened, 3 read or write error.
+)";
+
+// Large blocks keep system calls rare; both buffers are reused throughout.
+constexpr std::size_t kReadChunk = std::size_t{1} << 16;
+constexpr std::size_t kFlushAt = std::size_t{1} << 16;
+
+struct DecodeOptions {
+    bool packets = false;
+    bool counts = false;
+    std::string_view file = "-";
+};
+
+// Builds the lines of the decoded messages and the warnings, counts frames
+// per function code, and writes both in large blocks.
+class DecodeOutput final : public CandumpSink {
+public:
+    DecodeOutput(std::ostream& out, std::ostream& err) : out_(out), err_(err)
+    {
+        outBuf_.reserve(kFlushAt + 1024);
+        errBuf_.reserve(1024);
+    }
+
+    // What the window's frame handler does with a message, minus the routing.
+    void Message(ByteView message)
+    {
+        if (message.size() < kMinMessageSize)
+            return;
+        const MessageInfo info = ClassifyMessage(message);
+        if (info.isFrame)
+            ++counts_[static_cast<std::size_t>(info.functionCode) & 0x0F];
+        const std::size_t before = outBuf_.size();
+        AppendLogLine(outBuf_, message, info);
+        if (outBuf_.size() == before)
+            return; // text made of control bytes only
+        outBuf_.push_back('\n');
+        if (outBuf_.size() >= kFlushAt)
+            Flush();
+    }
+
+    void Frame(std::uint64_t, ByteView message) override { Message(message); }
+
+    void Skipped(std::uint64_t lineNumber, std::string_view reason) override
+    {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
+        errBuf_ += kProgramName;
+        errBuf_ += " decode: line ";
+        errBuf_.append(digits, end);
+        errBuf_ += ": skipped, ";
+        errBuf_ += reason;
+        errBuf_.push_back('\n');
+        if (errBuf_.size() >= kFlushAt)
+            Flush();
+    }
+
+    void Warn(std::string_view text)
+    {
+        errBuf_ += kProgramName;
+        errBuf_ += " decode: ";
+        errBuf_ += text;
+        errBuf_.push_back('\n');
+    }
+
+    void AppendCounts()
+    {
+        for (std::size_t code = 0; code < counts_.size(); ++code) {
+            if (counts_[code] == 0)
+                continue;
+            outBuf_ += std::to_string(code);
+            outBuf_.push_back('\t');
+            outBuf_ += std::to_string(counts_[code]);
+            outBuf_.push_back('\n');
+        }
+    }
+
+    // Writes what is buffered. Once the output has failed, nothing more is
+    // tried, and Failed() tells the caller to stop.
+    void Flush()
+    {
+        if (!errBuf_.empty()) {
+            err_.write(errBuf_.data(), static_cast<std::streamsize>(errBuf_.size()));
+            errBuf_.clear();
+        }
+        if (!outBuf_.empty() && !failed_) {
+            out_.write(outBuf_.data(), static_cast<std::streamsize>(outBuf_.size()));
+            failed_ = !out_;
+        }
+        outBuf_.clear();
+    }
+
+    bool Finish()
+    {
+        Flush();
+        out_.flush();
+        err_.flush();
+        return !failed_ && out_.good();
+    }
+
+    bool Failed() const { return failed_; }
+
+private:
+    std::ostream& out_;
+    std::ostream& err_;
+    std::string outBuf_;
+    std::string errBuf_;
+    std::array<std::uint64_t, kFunctionCodeCount> counts_{};
+    bool failed_ = false;
+};
+
+// The framing and slots the serial link uses, fed from a file instead of a port.
+class PacketStream {
+public:
+    explicit PacketStream(DecodeOutput& output)
+    {
+        ring_.SetHandler([this, &output](int slot) { output.Message(ring_.Slot(slot).View()); });
+    }
+
+    void Feed(std::string_view chunk)
+    {
+        for (char c : chunk)
+            framing_.Feed(static_cast<std::uint8_t>(c), ring_);
+    }
+
+    // Bytes of a packet or a text line that the input never completed.
+    std::uint32_t PendingBytes() { return ring_.Current().count; }
+
+private:
+    SerialFraming framing_;
+    ReceiveRing ring_;
+};
+
+// Returns the exit status of a usage error, or -1 when the options are sound.
+int ParseOptions(CommandArgs args, const CliStreams& io, DecodeOptions& options, bool& help)
+{
+    bool haveFile = false;
+    bool optionsEnded = false;
+    for (const std::string_view arg : args) {
+        if (!optionsEnded && arg.size() > 1 && arg.starts_with('-')) {
+            if (arg == "--packets")
+                options.packets = true;
+            else if (arg == "--counts")
+                options.counts = true;
+            else if (arg == "--help" || arg == "-h")
+                help = true;
+            else if (arg == "--")
+                optionsEnded = true;
+            else
+                return UsageError(io, kCommand, "unknown option '" + std::string(arg) + "'");
+            continue;
+        }
+        if (haveFile)
+            return UsageError(io, kCommand,
+                              "more than one input file ('" + std::string(options.file) + "', '" +
+                                  std::string(arg) + "')");
+        options.file = arg;
+        haveFile = true;
+    }
+    return -1;
+}
+
+int Decode(std::istream& in, const DecodeOptions& options, const CliStreams& io)
+{
+    DecodeOutput output(io.out, io.err);
+    CandumpReader reader;
+    PacketStream packets(output);
+    const auto chunk = std::make_unique<char[]>(kReadChunk);
+
+    while (!output.Failed()) {
+        in.read(chunk.get(), static_cast<std::streamsize>(kReadChunk));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0)
+            break;
+        const std::string_view text(chunk.get(), got);
+        if (options.packets)
+            packets.Feed(text);
+        else
+            reader.Feed(text, output);
+    }
+    if (in.bad()) {
+        output.Finish();
+        io.err << kProgramName << ' ' << kCommand << ": error reading the input\n";
+        return kExitIoError;
+    }
+    if (options.packets) {
+        if (const std::uint32_t pending = packets.PendingBytes(); pending > 0)
+            output.Warn("the input ends inside a message; its " + std::to_string(pending) +
+                        " bytes are not shown");
+    } else {
+        reader.Finish(output);
+    }
+    if (options.counts)
+        output.AppendCounts();
+    if (!output.Finish()) {
+        io.err << kProgramName << ' ' << kCommand << ": error writing the output\n";
+        return kExitIoError;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int RunDecode(CommandArgs args, const CliStreams& io)
+{
+    DecodeOptions options;
+    bool help = false;
+    if (const int status = ParseOptions(args, io, options, help); status >= 0)
+        return status;
+    if (help) {
+        io.out << kHelp;
+        io.out.flush();
+        return io.out ? kExitOk : kExitIoError;
+    }
+    if (options.file == "-")
+        return Decode(io.in, options, io);
+
+    const std::string path(options.file);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        io.err << kProgramName << ' ' << kCommand << ": cannot open '" << path << "': Is a directory\n";
+        return kExitCannotOpen;
+    }
+    errno = 0;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        const int error = errno;
+        io.err << kProgramName << ' ' << kCommand << ": cannot open '" << path
+               << "': " << (error != 0 ? std::strerror(error) : "open failed") << '\n';
+        return kExitCannotOpen;
+    }
+    return Decode(file, options, io);
+}
+
+} // namespace tervix::cli
