@@ -482,8 +482,8 @@ void TForm1::Tpdo3Response(ByteView message)
     for (const ParameterAnswer& a : answers) {
         if (code != a.code)
             continue;
-        StoreCell(a.page, DataByte(message, a.subAt), DataI32(message, a.valueAt));
-        if (ReadAllCount != 0)
+        // A sub-index with no cell ends this answer; the read-all waits.
+        if (StoreCell(a.page, DataByte(message, a.subAt), DataI32(message, a.valueAt)) && ReadAllCount != 0)
             ReadAllStep(a.page);
         return;
     }
@@ -511,15 +511,8 @@ void TForm1::SdoSteps(ByteView message)
         if (ReadAllCount != 0 && pages_)
             pages_->EnableEdit(ReadAllSheet, static_cast<int>(ReadAllCount));
         const int page = PageOfIndexHigh(DataByte(message, 2));
-        if (page >= 0) {
-            try {
-                StoreCell(page, DataByte(message, 3), DataI32(message, 4));
-                if (ReadAllCount != 0)
-                    ReadAllStep(page);
-            } catch (...) {
-                // No such cell: this step ends here.
-            }
-        }
+        if (page >= 0 && StoreCell(page, DataByte(message, 3), DataI32(message, 4)) && ReadAllCount != 0)
+            ReadAllStep(page);
     }
     if (key == kDeviceStatusKey)
         ShowSdoError(std::string(SdoStatusText(DataByte(message, 4))));
@@ -791,11 +784,9 @@ void TForm1::SendRawFrame(ByteView text)
     SendAndLog(RawFrameRequest(text, static_cast<std::uint8_t>(UnitAddress())));
 }
 
-void TForm1::StoreCell(int page, int subIndex, std::int32_t value)
+bool TForm1::StoreCell(int page, int subIndex, std::int32_t value)
 {
-    if (!pages_)
-        throw std::out_of_range("no parameter pages");
-    pages_->StoreValue(page, subIndex, value);
+    return pages_ && pages_->StoreValue(page, subIndex, value);
 }
 
 void TForm1::ReadAllFailed()

@@ -172,7 +172,7 @@ private:
     void Tpdo2Row(tervix::ByteView message);
     void Tpdo4Row(tervix::ByteView message);
     void CountText(TextMirror& mirror, int functionCode);
-    void StoreCell(int page, int subIndex, std::int32_t value);
+    bool StoreCell(int page, int subIndex, std::int32_t value);
     void ReadAllFailed();
     void Tpdo1Steps(tervix::ByteView message);
     void Tpdo3Steps(tervix::ByteView message);

@@ -10,8 +10,9 @@ public:
 
     // Pages: 0 "Standard", 1 "Trigger", 2 "Filling", 3 "Mass Flow".
     virtual int CellCount(int page) const = 0;
-    // These throw when the page has no cell at that sub-index.
-    virtual void StoreValue(int page, int subIndex, std::int32_t value) = 0;
-    virtual void MarkFailed(int page, int subIndex) = 0;
-    virtual void EnableEdit(int page, int subIndex) = 0;
+    // Each returns false, and does nothing, when the page has no cell at
+    // that sub-index (an answer the pages cannot place is not an error).
+    virtual bool StoreValue(int page, int subIndex, std::int32_t value) = 0;
+    virtual bool MarkFailed(int page, int subIndex) = 0;
+    virtual bool EnableEdit(int page, int subIndex) = 0;
 };

@@ -36,26 +36,28 @@ public:
 class FakePages : public ParameterPages {
 public:
     int CellCount(int page) const override { return counts.at(static_cast<std::size_t>(page)); }
-    void StoreValue(int page, int sub, std::int32_t value) override
+    bool StoreValue(int page, int sub, std::int32_t value) override
     {
-        Check(page, sub);
+        if (!Has(page, sub))
+            return false;
         values[{page, sub}] = value;
+        return true;
     }
-    void MarkFailed(int page, int sub) override
+    bool MarkFailed(int page, int sub) override
     {
-        Check(page, sub);
+        if (!Has(page, sub))
+            return false;
         failed.push_back({page, sub});
+        return true;
     }
-    void EnableEdit(int page, int sub) override
+    bool EnableEdit(int page, int sub) override
     {
-        Check(page, sub);
+        if (!Has(page, sub))
+            return false;
         enabled.push_back({page, sub});
+        return true;
     }
-    void Check(int page, int sub) const
-    {
-        if (sub < 1 || sub > CellCount(page))
-            throw std::out_of_range("no such cell");
-    }
+    bool Has(int page, int sub) const { return sub >= 1 && sub <= CellCount(page); }
 
     std::array<int, 4> counts{12, 3, 4, 2};
     std::map<std::pair<int, int>, std::int32_t> values;
