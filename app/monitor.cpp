@@ -614,41 +614,37 @@ void TForm1::ShowResponseTime()
     ScheduleRefresh();
 }
 
+void TForm1::ClearRow(int row, std::initializer_list<TextMirror*> values)
+{
+    static constexpr const char* names[] = {"edbxTPDO1", "edbxTPDO2", "edbxTPDO3", "edbxTPDO4"};
+    static constexpr int codes[] = {kTpdo1, kTpdo2, kTpdo3, kTpdo4};
+    // The line box shows its own name when it has nothing to show.
+    tpdoLine_[row].Set(names[row]);
+    for (TextMirror* value : values)
+        value->Set("");
+    tpdoCount_[row].Set("0");
+    FrameCounters[static_cast<std::size_t>(codes[row])] = 0;
+    RefreshNow();
+}
+
 void TForm1::btClear1Click()
 {
-    tpdoLine_[0].Set("edbxTPDO1");
-    gross1_.Set("");
-    tpdoCount_[0].Set("0");
-    FrameCounters[kTpdo1] = 0;
-    RefreshNow();
+    ClearRow(0, {&gross1_});
 }
 
 void TForm1::btClear2Click()
 {
-    tpdoLine_[1].Set("edbxTPDO2");
-    gross2_.Set("");
-    tpdoCount_[1].Set("0");
-    FrameCounters[kTpdo2] = 0;
-    RefreshNow();
+    ClearRow(1, {&gross2_});
 }
 
 void TForm1::btClear3Click()
 {
-    tpdoLine_[2].Set("edbxTPDO3");
-    value3_.Set("");
-    tpdoCount_[2].Set("0");
-    FrameCounters[kTpdo3] = 0;
-    RefreshNow();
+    ClearRow(2, {&value3_});
 }
 
 void TForm1::btClear4Click()
 {
-    tpdoLine_[3].Set("edbxTPDO4");
-    vref_.Set("");
-    vtemp_.Set("");
-    tpdoCount_[3].Set("0");
-    FrameCounters[kTpdo4] = 0;
-    RefreshNow();
+    ClearRow(3, {&vref_, &vtemp_});
 }
 
 void TForm1::btClearMaxMinClick()

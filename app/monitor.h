@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -172,6 +173,7 @@ private:
     void Tpdo2Row(tervix::ByteView message);
     void Tpdo4Row(tervix::ByteView message);
     void CountText(TextMirror& mirror, int functionCode);
+    void ClearRow(int row, std::initializer_list<TextMirror*> values);
     bool StoreCell(int page, int subIndex, std::int32_t value);
     void ReadAllFailed();
     void Tpdo1Steps(tervix::ByteView message);
