@@ -2,10 +2,68 @@
 #include "monitor.h"
 #include "tervix_application.h"
 
+#include "can_backends.h"
+#include "usb2can.h"
+
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+namespace {
+
+void Fail(const QString& text)
+{
+    std::fprintf(stderr, "tervix: %s\n", qPrintable(text));
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     TervixApplication app(argc, argv);
-    TForm1 form(DefaultMessageSink());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Service and monitoring tool for CANopen weighing units.\n\n"
+        "CAN adapters for the \"USB\" entry of the PORT box (--can):\n"
+        "  pcan-light[:LIBRARY]  the PCAN-USB vendor driver library, loaded at run time\n"
+        "                        (pcan_usb.dll on Windows; on Linux give its path)\n"
+        "  PLUGIN:INTERFACE      any Qt SerialBus plugin, e.g. peakcan:usb0,\n"
+        "                        socketcan:can0 (PCAN-USB through the Linux kernel driver),\n"
+        "                        virtualcan:can0 (Qt's loopback bus)\n"
+        "Default: " + DefaultCanOption() + "\n\n"
+        "Serial CAN adapters appear in the PORT box as COM1..COM99. On Linux COM1-32 are\n"
+        "/dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31; --com maps any\n"
+        "number to any device.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption can(QStringList{"can"}, "CAN adapter behind the \"USB\" entry.",
+                                 "BACKEND[:INTERFACE]", DefaultCanOption());
+    const QCommandLineOption com(QStringList{"com"}, "Map COM number N (1..99) to device PATH; repeatable.",
+                                 "N=PATH");
+    parser.addOption(can);
+    parser.addOption(com);
+    parser.process(app);
+
+    TForm1::Adapters adapters;
+    for (const QString& mapping : parser.values(com)) {
+        QString error;
+        if (!adapters.ports.addMapping(mapping, &error)) {
+            Fail(error);
+            return 2;
+        }
+    }
+    QString error;
+    std::unique_ptr<CanDriver> driver = MakeCanDriver(parser.value(can), &error);
+    if (!driver) {
+        Fail(error);
+        return 2;
+    }
+    // The one USB channel exists before any window and lives as long as the
+    // application object.
+    adapters.usb = InstallUsbChannel(&app, std::move(driver));
+
+    TForm1 form(DefaultMessageSink(), tervix::DefaultClock(), std::move(adapters));
     form.show();
     return app.exec();
 }

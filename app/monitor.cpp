@@ -1,9 +1,16 @@
 #include "monitor.h"
 
+#include "combo_choice_box.h"
 #include "log_view.h"
 #include "message_sink.h"
 #include "parameter_pages.h"
+#include "tervix_application.h"
 #include "unit_box.h"
+
+#include "MyComm.h"
+#include "usb2can.h"
+
+#include "bit_rates.h"
 
 #include "number_text.h"
 #include "status_texts.h"
@@ -56,7 +63,11 @@ QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption)
 
 } // namespace
 
-TForm1::TForm1(MessageSink& messages, Clock& clock, QWidget* parent)
+TForm1::TForm1(MessageSink& messages, Clock& clock, QWidget* parent) : TForm1(messages, clock, Adapters(), parent)
+{
+}
+
+TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* parent)
     : QWidget(parent), messages_(messages), clock_(clock)
 {
     setObjectName(QStringLiteral("Form1"));
@@ -84,7 +95,7 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, QWidget* parent)
     if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
 
-    FormCreate();
+    FormCreate(adapters);
 }
 
 TForm1::~TForm1() = default;
@@ -274,7 +285,7 @@ void TForm1::BuildParameterGroup()
     tsSDO = MakePage(PageControl1, "tsSDO", QStringLiteral("Data Objects"));
 }
 
-void TForm1::FormCreate()
+void TForm1::FormCreate(Adapters& adapters)
 {
     RequestTime = clock_.Now();
 
@@ -286,6 +297,7 @@ void TForm1::FormCreate()
     PlaceUnitBoxes();
 
     ReadAllCount = 0;
+    CreateTransport(adapters);
     FrameCounters.fill(0);
 
     for (int i = 0; i < kAddressItems; ++i)
@@ -306,6 +318,38 @@ void TForm1::FormCreate()
     connect(GuardTimer, &QTimer::timeout, this, &TForm1::GuardTimerTick);
 
     ShowResponseTime();
+}
+
+void TForm1::CreateTransport(Adapters& adapters)
+{
+    connect(btFind, &QPushButton::clicked, this, &TForm1::btFindClick);
+    if (!adapters.usb)
+        return;
+    comm_ = new TComm(*adapters.usb, std::move(adapters.ports), this);
+    // An error of a box's change handler (a port that cannot be opened) is
+    // shown like any other escaped error.
+    portBox_ = std::make_unique<ComboChoiceBox>(cbxAdaptorPort, ShowDefaultError);
+    speedBox_ = std::make_unique<ComboChoiceBox>(cbxCANspeed, ShowDefaultError);
+    comm_->InitLists(*portBox_, *speedBox_);
+    comm_->SetOnFrame([this](TComm* sender, int slot) { FrameReceived(sender->Slot(slot).View()); });
+    sender_ = [this](const FramePacket& packet) { comm_->SendFrame(packet); };
+    lbInfo->setText(comm_->InfoText());
+    connect(comm_, &TComm::infoChanged, lbInfo, &QLabel::setText);
+    connect(comm_, &TComm::pollFinished, this, &TForm1::RefreshNow);
+}
+
+void TForm1::btFindClick()
+{
+    // The search runs through the USB adapter only.
+    if (!comm_ || comm_->ComNumber() != 0 || !UsbChannel())
+        return;
+    UsbChannel()->StartSearch([this](TUSB2CAN* sender, CanFrame& frame) { CanDeviceFound(sender, frame); });
+}
+
+void TForm1::CanDeviceFound(TUSB2CAN* sender, CanFrame& frame)
+{
+    cbxCANaddr->setCurrentIndex(static_cast<int>(frame.id & 0x7F));
+    cbxCANspeed->setCurrentIndex(BitRateIndexOfCode(sender->BitrateCode()));
 }
 
 void TForm1::showEvent(QShowEvent* event)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "clock.h"
+#include "com_ports.h"
 #include "frame_naming.h"
 #include "frame_packet.h"
 #include "requests.h"
@@ -16,12 +17,16 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
 
+class ComboChoiceBox;
 class LogView;
+class TComm;
+class TUSB2CAN;
 class MessageSink;
 class ParameterPages;
 class QCheckBox;
@@ -40,8 +45,16 @@ public:
     // Hands a packet to the adapter; throws when the adapter cannot take it.
     using FrameSender = std::function<void(const tervix::FramePacket&)>;
 
+    // Where the window reaches the bus. Without a USB channel the window
+    // makes no transport (tests hand it a FrameSender instead).
+    struct Adapters {
+        TUSB2CAN* usb = nullptr;
+        ComPortMap ports;
+    };
+
     explicit TForm1(MessageSink& messages, tervix::Clock& clock = tervix::DefaultClock(),
                     QWidget* parent = nullptr);
+    TForm1(MessageSink& messages, tervix::Clock& clock, Adapters adapters, QWidget* parent = nullptr);
     ~TForm1() override;
 
     void SetFrameSender(FrameSender sender) { sender_ = std::move(sender); }
@@ -75,6 +88,10 @@ public:
     void cbTestClick();
     void WatchdogTimerTick();
     void GuardTimerTick();
+    void btFindClick();
+    void CanDeviceFound(TUSB2CAN* sender, tervix::CanFrame& frame);
+
+    TComm* Comm() const { return comm_; }
 
     // Names, counts, logs and routes one received message (a packet or a
     // line of adapter text). Never re-entered: a message that arrives while
@@ -155,7 +172,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void FormCreate();
+    void FormCreate(Adapters& adapters);
+    void CreateTransport(Adapters& adapters);
     void BuildCommunicationPage();
     void BuildDataSheet();
     void BuildKrvDataPage();
@@ -188,6 +206,9 @@ private:
     MessageSink& messages_;
     tervix::Clock& clock_;
     FrameSender sender_;
+    TComm* comm_ = nullptr;
+    std::unique_ptr<ComboChoiceBox> portBox_;
+    std::unique_ptr<ComboChoiceBox> speedBox_;
     ParameterPages* pages_ = nullptr;
     std::optional<long long> unitAddress_;  // parsed text of cbxKRVaddr
     bool maxSet_ = false;  // mirrors of the tags of edbxGrossMax / edbxGrossMin

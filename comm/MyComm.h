@@ -1,0 +1,87 @@
+// The one object through which the program reaches the CAN bus: the USB
+// channel or the serial adapter on COM1..COM99, picked in the port box.
+// Received frames and adapter text lines go through four receive slots to the
+// frame handler.
+#pragma once
+
+#include "choice_box.h"
+#include "com_ports.h"
+#include "frame_packet.h"
+#include "poll_timer.h"
+#include "receive_ring.h"
+#include "serial_framing.h"
+#include "serial_link.h"
+#include "usb2can.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class TComm : public QObject {
+    Q_OBJECT
+public:
+    // The handler reads what it needs from Slot(slot) during the call: the
+    // slot is refilled four deliveries later.
+    using FrameHandler = std::function<void(TComm* sender, int slot)>;
+
+    // Prepares the port settings and the (stopped) poll timer and becomes the
+    // USB channel's receiver. Opens nothing.
+    explicit TComm(TUSB2CAN& usb, ComPortMap ports = ComPortMap(), QObject* parent = nullptr);
+    ~TComm() override;
+
+    // Fills both boxes, probes COM1..COM99 and starts polling the USB channel.
+    void InitLists(ChoiceBox& port, ChoiceBox& speed);
+    void SetOnFrame(FrameHandler handler) { frameHandler_ = std::move(handler); }
+
+    // Through the adapter in use. Serial errors throw CommError.
+    void SendFrame(tervix::ByteView packet);
+
+    // Change handlers of the boxes (user actions only).
+    void SpeedChange();
+    void PortChange();
+
+    void UsbReceive(TUSB2CAN* sender, CanFrame& frame);
+    void SerialPoll();
+
+    // 0: USB adapter; n: serial adapter on COMn.
+    int ComNumber() const { return comNumber_; }
+    const tervix::ReceiveSlot& Slot(int slot) const { return ring_.Slot(slot); }
+    PollTimer& Timer() { return *timer_; }
+    SerialLink& Serial() { return serial_; }
+    const ComPortMap& Ports() const { return ports_; }
+
+    // For the "Comm Info" label: the adapter in use and its state.
+    QString InfoText() const;
+
+signals:
+    // After a poll tick that delivered at least one frame or text line.
+    void pollFinished();
+    void infoChanged(const QString& text);
+
+private:
+    void FillSpeedBox();
+    void UpdateInfo();
+    void OnSerialError(QSerialPort::SerialPortError error);
+
+    QPointer<TUSB2CAN> usb_;
+    ComPortMap ports_;
+    SerialLink serial_;
+    std::unique_ptr<PollTimer> timer_;
+    ChoiceBox* speedBox_ = nullptr;
+    ChoiceBox* portBox_ = nullptr;
+    FrameHandler frameHandler_;
+    int comNumber_ = 0;
+    tervix::SerialFraming framing_;
+    tervix::ReceiveRing ring_;
+    int delivered_ = 0;
+    QString info_;
+
+    // Bytes taken from the port but not yet framed: a handler that throws
+    // leaves the rest for the next tick instead of losing it.
+    std::array<std::uint8_t, SerialLink::kBufferSize> rx_{};
+    qint64 rxPos_ = 0;
+    qint64 rxLen_ = 0;
+};

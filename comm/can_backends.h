@@ -1,0 +1,20 @@
+// Choosing the USB channel's driver from `--can BACKEND[:INTERFACE]`:
+//   pcan-light[:LIBRARY]   the PCAN-USB vendor library, loaded at run time
+//                          (pcan_usb.dll on Windows; on Linux give its path)
+//   PLUGIN:INTERFACE       any Qt SerialBus plugin, e.g. peakcan:usb0,
+//                          socketcan:can0, virtualcan:can0
+#pragma once
+
+#include "pcan_usb.h"
+
+#include <QString>
+
+#include <memory>
+
+// pcan-light on Windows, socketcan:can0 elsewhere.
+QString DefaultCanOption();
+
+// The driver for `option`, or null with *error saying why (unknown back-end,
+// missing interface). A driver whose library or device turns out to be
+// missing is still returned: its calls fail and its status says so.
+std::unique_ptr<CanDriver> MakeCanDriver(const QString& option, QString* error = nullptr);

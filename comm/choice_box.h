@@ -1,0 +1,28 @@
+// What the transport needs of a combo box, and no more: the UI adapts its
+// widget, tests use a plain fake.
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class ChoiceBox {
+public:
+    virtual ~ChoiceBox() = default;
+
+    virtual void clear() = 0;
+    virtual void addItem(const QString& text) = 0;
+    virtual void setItemToolTip(int index, const QString& tip) = 0;
+    virtual int count() const = 0;
+
+    // Selections and texts set from code never notify.
+    virtual void setCurrentIndex(int index) = 0;
+    // -1 when no entry is selected, also when typed text is shown.
+    virtual int currentIndex() const = 0;
+    virtual QString currentText() const = 0;
+    virtual void setCurrentText(const QString& text) = 0;
+    virtual void setEnabled(bool enabled) = 0;
+
+    // Called after the user picked an entry or typed into the box.
+    virtual void setOnUserChange(std::function<void()> handler) = 0;
+};

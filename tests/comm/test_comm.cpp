@@ -1,0 +1,373 @@
+// The transport against a scripted driver and plain boxes.
+#include "MyComm.h"
+#include "comm_error.h"
+#include "fakes.h"
+
+#include <QEventLoop>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace {
+
+std::vector<uint8_t> SlotBytes(const tervix::ReceiveSlot& s)
+{
+    auto v = s.View();
+    return {v.begin(), v.end()};
+}
+
+class CommTest : public ::testing::Test {
+protected:
+    CommTest()
+    {
+        auto d = std::make_unique<FakeDriver>(log);
+        driver = d.get();
+        usb = std::make_unique<TUSB2CAN>(std::move(d), clock);
+        comm = std::make_unique<TComm>(*usb, NoSerialPorts());
+    }
+
+    void Init() { comm->InitLists(portBox, speedBox); }
+
+    // The slot bytes as the handler saw them, one entry per delivery.
+    void Record()
+    {
+        comm->SetOnFrame([this](TComm* sender, int slot) {
+            EXPECT_EQ(sender, comm.get());
+            delivered.push_back(slot);
+            seen.push_back(SlotBytes(sender->Slot(slot)));
+        });
+    }
+
+    CallLog log;
+    FakeClock clock{log};
+    FakeDriver* driver = nullptr;
+    std::unique_ptr<TUSB2CAN> usb;
+    std::unique_ptr<TComm> comm;
+    FakeChoiceBox portBox;
+    FakeChoiceBox speedBox;
+    std::vector<int> delivered;
+    std::vector<std::vector<uint8_t>> seen;
+};
+
+TEST_F(CommTest, StartStateAfterInitLists)
+{
+    EXPECT_FALSE(comm->Timer().isActive()); // the constructor opens and starts nothing
+    Init();
+    EXPECT_THAT(speedBox.items, ElementsAre("1Mbit", "500Kbit", "250Kbit", "125Kbit", "100Kbit", "50Kbit",
+                                            "20Kbit", "10Kbit", "5Kbit"));
+    EXPECT_EQ(speedBox.currentText(), "500Kbit");
+    EXPECT_THAT(portBox.items, ElementsAre("USB")); // no serial port exists
+    EXPECT_EQ(portBox.currentIndex(), 0);
+    EXPECT_EQ(comm->ComNumber(), 0);
+    EXPECT_TRUE(comm->Timer().isActive());
+    EXPECT_EQ(usb->BitrateCode(), 0x001Cu);
+    EXPECT_THAT(log, IsEmpty()); // the channel is not initialised yet
+}
+
+struct SpeedCase {
+    QString text;
+    bool typed;
+    uint32_t code;
+};
+
+class SpeedChoice : public CommTest, public ::testing::WithParamInterface<SpeedCase> {};
+
+TEST_P(SpeedChoice, PassesCodeOfSelectionToChannel)
+{
+    Init();
+    usb->SetBitrate(0x0014); // start elsewhere so that every case is a change
+    log.clear();
+    if (GetParam().typed)
+        speedBox.UserTypes(GetParam().text);
+    else
+        speedBox.UserSelects(GetParam().text);
+    EXPECT_EQ(usb->BitrateCode(), GetParam().code);
+    char expected[16];
+    std::snprintf(expected, sizeof expected, "init %04X 0", unsigned(GetParam().code));
+    EXPECT_THAT(log, ::testing::Contains(std::string(expected)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, SpeedChoice,
+                         ::testing::Values(SpeedCase{"5Kbit", false, 0x7F7F},
+                                           SpeedCase{"125Kbit", false, 0x031C},
+                                           SpeedCase{"500Kbit", false, 0x001C},
+                                           SpeedCase{"abc", true, 0x001C}));
+
+TEST_F(CommTest, SameSpeedAgainDoesNothing)
+{
+    Init();
+    speedBox.UserSelects("500Kbit");
+    EXPECT_THAT(log, IsEmpty());
+}
+
+TEST_F(CommTest, UsbFrameFillsSlotWithAllEightDataBytes)
+{
+    Init();
+    Record();
+    CanFrame f = Frame(0x605, {0x11, 0x22, 0x33});
+    f.data[3] = 0xAA;         // beyond the length, copied all the same
+    f.msgType = kMsgExtended; // ignored
+    comm->UsbReceive(usb.get(), f);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_THAT(seen[0], ElementsAre(0x7E, 0x03, 0xC0, 0xA0, 0x11, 0x22, 0x33));
+    EXPECT_EQ(comm->Slot(0).count, 7u);
+    EXPECT_EQ(comm->Slot(0).bytes[7], 0xAA);
+    EXPECT_EQ(comm->Slot(0).bytes[11], 0x00);
+}
+
+TEST_F(CommTest, SlotRingAdvancesWithAndWithoutHandler)
+{
+    Init();
+    CanFrame a = Frame(0x181, {1});
+    CanFrame b = Frame(0x182, {2});
+    comm->UsbReceive(usb.get(), a);
+    comm->UsbReceive(usb.get(), b);
+    Record();
+    for (uint8_t i = 3; i <= 7; ++i) {
+        CanFrame f = Frame(0x180 + i, {i});
+        comm->UsbReceive(usb.get(), f);
+    }
+    EXPECT_THAT(delivered, ElementsAre(2, 3, 0, 1, 2));
+    EXPECT_EQ(seen[2][4], 5); // slot 0 refilled four deliveries later
+    // The slot after the last delivery is emptied for the next message.
+    EXPECT_EQ(comm->Slot(3).count, 0u);
+}
+
+TEST_F(CommTest, PollDeliversThroughTimerAndSignalsOncePerBusyTick)
+{
+    Init();
+    Record();
+    QSignalSpy finished(comm.get(), &TComm::pollFinished);
+    usb->SetBitrate(0x0014);
+    driver->QueueFrame(Frame(0x181, {1}));
+    driver->QueueFrame(Frame(0x281, {2, 3}));
+    comm->Timer().tick();
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_THAT(seen,
+                ElementsAre(ElementsAre(0x7E, 1, 0x30, 0x20, 1), ElementsAre(0x7E, 2, 0x50, 0x20, 2, 3)));
+    comm->Timer().tick(); // nothing arrived
+    EXPECT_EQ(finished.count(), 1);
+}
+
+TEST_F(CommTest, SendFrameGoesToUsbChannelWhenUsbIsSelected)
+{
+    Init();
+    comm->SendFrame(std::vector<uint8_t>{0x7E, 0x01, 0x00, 0x00, 0x01});
+    EXPECT_THAT(log, ElementsAre("init 001C 0", "sleep 200", "write 000 t0 l1 01"));
+}
+
+TEST_F(CommTest, PickingMissingComPortRaisesAndLeavesTransportQuiet)
+{
+    Init();
+    portBox.addItem("COM12"); // listed earlier, unplugged since
+    EXPECT_THROW(
+        {
+            try {
+                portBox.UserSelects("COM12");
+            } catch (const CommError& e) {
+                EXPECT_EQ(e.text(), "ie_BadId - Specified comport doesn't exist");
+                throw;
+            }
+        },
+        CommError);
+    EXPECT_EQ(comm->ComNumber(), 12); // the two characters after "COM"
+    EXPECT_FALSE(comm->Timer().isActive());
+    EXPECT_EQ(portBox.currentText(), "COM12");
+    EXPECT_FALSE(speedBox.enabled);
+    EXPECT_EQ(speedBox.count(), 0);
+    EXPECT_EQ(speedBox.currentText(), "500Kbit");
+    EXPECT_THAT(comm->InfoText().toStdString(), ::testing::HasSubstr("not open"));
+
+    // Sending now reports the closed port; the speed box cannot change the channel.
+    try {
+        comm->SendFrame(std::vector<uint8_t>{0x7E, 0x00, 0x00, 0x20});
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommError& e) {
+        EXPECT_EQ(e.text(), "ie_NOpen - device not open");
+    }
+    comm->SpeedChange();
+    EXPECT_THAT(log, IsEmpty());
+}
+
+TEST_F(CommTest, BackToUsbShowsDefaultSpeedButKeepsChannelRate)
+{
+    Init();
+    speedBox.UserSelects("125Kbit");
+    portBox.addItem("COM3");
+    EXPECT_THROW(portBox.UserSelects("COM3"), CommError);
+    log.clear();
+    portBox.UserSelects("USB");
+    EXPECT_EQ(comm->ComNumber(), 0);
+    EXPECT_TRUE(speedBox.enabled);
+    EXPECT_EQ(speedBox.count(), 9);
+    EXPECT_EQ(speedBox.currentText(), "500Kbit");
+    EXPECT_EQ(usb->BitrateCode(), 0x031Cu);
+    EXPECT_THAT(log, IsEmpty()); // not reinitialised
+    EXPECT_TRUE(comm->Timer().isActive());
+
+    // The timer polls the channel again.
+    Record();
+    driver->QueueFrame(Frame(0x181, {1}));
+    comm->Timer().tick();
+    EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(CommTest, HandlerThatThrowsLosesNothingAndDoesNotJamTheTimer)
+{
+    Init();
+    usb->SetBitrate(0x0014);
+    int calls = 0;
+    comm->SetOnFrame([&](TComm* sender, int slot) {
+        seen.push_back(SlotBytes(sender->Slot(slot)));
+        if (++calls == 1)
+            throw std::runtime_error("decoder failed");
+    });
+    driver->QueueFrame(Frame(0x181, {1}));
+    driver->QueueFrame(Frame(0x182, {2}));
+    EXPECT_THROW(comm->Timer().tick(), std::runtime_error);
+    comm->Timer().tick();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_THAT(seen[1], ElementsAre(0x7E, 1, 0x30, 0x40, 2));
+}
+
+// A modal message box opened by the frame handler runs a nested event loop in
+// which the poll timer fires again; those ticks must read nothing.
+TEST_F(CommTest, NestedEventLoopInHandlerNeitherReentersNorLosesFrames)
+{
+    Init();
+    usb->SetBitrate(0x0014);
+    for (uint8_t i = 0; i < 6; ++i)
+        driver->QueueFrame(Frame(0x181, {i}));
+    int depth = 0;
+    int maxDepth = 0;
+    std::vector<uint8_t> order;
+    comm->SetOnFrame([&](TComm* sender, int slot) {
+        ++depth;
+        maxDepth = std::max(maxDepth, depth);
+        order.push_back(sender->Slot(slot).bytes[4]);
+        if (order.size() == 2) {
+            const int readsBefore = driver->readCalls;
+            sender->Timer().tick(); // as the timer would, directly
+            QEventLoop loop;        // and for real: the 3 ms timer is running
+            QTimer::singleShot(60, &loop, &QEventLoop::quit);
+            loop.exec();
+            EXPECT_EQ(driver->readCalls, readsBefore);
+        }
+        --depth;
+    });
+    comm->Timer().tick();
+    EXPECT_EQ(maxDepth, 1);
+    EXPECT_THAT(order, ElementsAre(0, 1, 2, 3, 4, 5));
+}
+
+TEST_F(CommTest, LongMixedBurstInLargeBatchesReachesHandlerOnceInOrder)
+{
+    Init();
+    usb->SetBitrate(0x0014);
+    constexpr int kFrames = 200000;
+    constexpr int kBatch = 5000;
+    int next = 0;
+    int batchEnd = 0;
+    driver->onRead = [&](CanFrame& f) -> uint32_t {
+        if (next == batchEnd)
+            return 1;
+        // Mixed identifiers and lengths; the sequence number rides in the data.
+        const int n = next++;
+        const uint8_t len = static_cast<uint8_t>(3 + n % 6);
+        f = Frame(static_cast<uint32_t>((0x080 + (n % 7) * 0x100 + n % 32) & 0x7FF), {});
+        f.len = len;
+        f.data = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+        return 0;
+    };
+    int expected = 0;
+    int wrong = 0;
+    comm->SetOnFrame([&](TComm* sender, int slot) {
+        const tervix::ReceiveSlot& s = sender->Slot(slot);
+        const int n = s.bytes[4] | (s.bytes[5] << 8) | (s.bytes[6] << 16);
+        const unsigned id = (unsigned(s.bytes[2]) << 3) | (s.bytes[3] >> 5);
+        if (n != expected || s.count != 4u + 3 + unsigned(n % 6) ||
+            id != ((0x080 + (n % 7) * 0x100 + n % 32) & 0x7FF))
+            ++wrong;
+        ++expected;
+    });
+    QSignalSpy finished(comm.get(), &TComm::pollFinished);
+    while (batchEnd < kFrames) {
+        batchEnd += kBatch;
+        comm->Timer().tick();
+    }
+    EXPECT_EQ(expected, kFrames);
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(finished.count(), kFrames / kBatch);
+}
+
+TEST_F(CommTest, TransportDestroyedBeforeChannelLeavesChannelSafe)
+{
+    Init();
+    PollTimer* timer = &comm->Timer();
+    QSignalSpy destroyed(timer, &QObject::destroyed);
+    comm.reset();
+    EXPECT_EQ(destroyed.count(), 1);
+    EXPECT_FALSE(usb->HasOnReceive()); // would call into the destroyed transport
+    usb.reset();
+    EXPECT_EQ(log.back(), "close");
+}
+
+struct MappingCase {
+    const char* text;
+    bool ok;
+    int port;
+    const char* path;
+};
+
+class ComMapping : public ::testing::TestWithParam<MappingCase> {};
+
+TEST_P(ComMapping, AcceptsOnlyNumberInRangeAndPath)
+{
+    ComPortMap map;
+    QString error;
+    const QString before = map.path(GetParam().port);
+    EXPECT_EQ(map.addMapping(QString::fromUtf8(GetParam().text), &error), GetParam().ok)
+        << error.toStdString();
+    EXPECT_EQ(map.path(GetParam().port), GetParam().ok ? QString::fromUtf8(GetParam().path) : before);
+    EXPECT_EQ(error.isEmpty(), GetParam().ok);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mappings, ComMapping,
+                         ::testing::Values(MappingCase{"5=/dev/pts/3", true, 5, "/dev/pts/3"},
+                                           MappingCase{" 99 = /tmp/x ", true, 99, "/tmp/x"},
+                                           MappingCase{"1=COM7", true, 1, "COM7"},
+                                           MappingCase{"0=/dev/x", false, 0, ""},
+                                           MappingCase{"100=/dev/x", false, 100, ""},
+                                           MappingCase{"+5=/dev/x", false, 5, ""},
+                                           MappingCase{"x=/dev/x", false, 5, ""},
+                                           MappingCase{"5=", false, 5, ""}, MappingCase{"5", false, 5, ""}));
+
+#ifndef Q_OS_WIN
+struct DefaultCase {
+    int port;
+    const char* path;
+};
+
+class ComDefaults : public ::testing::TestWithParam<DefaultCase> {};
+
+TEST_P(ComDefaults, FixedTableReachesSerialUsbAndAcmDevices)
+{
+    EXPECT_EQ(ComPortMap().path(GetParam().port), QString::fromUtf8(GetParam().path));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ComDefaults,
+                         ::testing::Values(DefaultCase{1, "/dev/ttyS0"}, DefaultCase{32, "/dev/ttyS31"},
+                                           DefaultCase{33, "/dev/ttyUSB0"}, DefaultCase{64, "/dev/ttyUSB31"},
+                                           DefaultCase{65, "/dev/ttyACM0"}, DefaultCase{96, "/dev/ttyACM31"},
+                                           DefaultCase{97, ""}, DefaultCase{0, ""}, DefaultCase{100, ""}));
+#endif
+
+} // namespace

@@ -1,0 +1,255 @@
+// The serial adapter link against a peer on the master side of a
+// pseudo-terminal mapped to a COM number.
+#include "MyComm.h"
+#include "comm_error.h"
+#include "fakes.h"
+
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <memory>
+
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr int kWaitMs = 20000; // generous: the machine may be busy
+
+using Bytes = std::vector<uint8_t>;
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    QString path;
+
+    Pty()
+    {
+        char name[256] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return;
+        // No echo or line editing before the port under test sets its own mode.
+        termios t{};
+        tcgetattr(slave, &t);
+        cfmakeraw(&t);
+        tcsetattr(slave, TCSANOW, &t);
+        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+        path = QString::fromLocal8Bit(name);
+    }
+    ~Pty()
+    {
+        if (slave >= 0)
+            ::close(slave);
+        if (master >= 0)
+            ::close(master);
+    }
+    void Write(const Bytes& b) const { ASSERT_EQ(::write(master, b.data(), b.size()), ssize_t(b.size())); }
+    // Reads what the port under test wrote, waiting (with the event loop
+    // running) until `n` bytes came.
+    Bytes Read(std::size_t n) const
+    {
+        Bytes got;
+        (void)QTest::qWaitFor(
+            [&] {
+                uint8_t buf[256];
+                const ssize_t r = ::read(master, buf, sizeof buf);
+                if (r > 0)
+                    got.insert(got.end(), buf, buf + r);
+                return got.size() >= n;
+            },
+            kWaitMs);
+        return got;
+    }
+};
+
+Bytes Text(const std::string& s)
+{
+    return Bytes(s.begin(), s.end());
+}
+
+class PtyTest : public ::testing::Test {
+protected:
+    PtyTest()
+    {
+        ports = NoSerialPorts();
+        ports.addMapping(QStringLiteral("5=") + peer.path);
+        ports.addMapping(QStringLiteral("7=") + other.path);
+        usb = std::make_unique<TUSB2CAN>(std::make_unique<FakeDriver>(log), clock);
+        comm = std::make_unique<TComm>(*usb, ports);
+        comm->SetOnFrame([this](TComm* sender, int slot) {
+            auto v = sender->Slot(slot).View();
+            seen.emplace_back(v.begin(), v.end());
+        });
+    }
+
+    void SetUp() override { ASSERT_FALSE(peer.path.isEmpty() || other.path.isEmpty()) << "openpty failed"; }
+
+    bool WaitForMessages(std::size_t n)
+    {
+        return QTest::qWaitFor([&] { return seen.size() >= n; }, kWaitMs);
+    }
+
+    Pty peer;
+    Pty other;
+    ComPortMap ports;
+    CallLog log;
+    FakeClock clock{log};
+    std::unique_ptr<TUSB2CAN> usb;
+    std::unique_ptr<TComm> comm;
+    FakeChoiceBox portBox;
+    FakeChoiceBox speedBox;
+    std::vector<Bytes> seen;
+};
+
+TEST_F(PtyTest, ProbingListsFreeAndHeldPortsAndSkipsMissingOnes)
+{
+    QSerialPort holder; // another program holding COM7
+    holder.setPortName(other.path);
+    ASSERT_TRUE(holder.open(QIODevice::ReadWrite)) << holder.errorString().toStdString();
+
+    comm->InitLists(portBox, speedBox);
+    EXPECT_THAT(portBox.items, ElementsAre("USB", "COM5", "COM7"));
+    EXPECT_EQ(portBox.tips[1], peer.path);
+    EXPECT_EQ(portBox.currentText(), "USB");
+    EXPECT_EQ(comm->ComNumber(), 0);
+    EXPECT_FALSE(comm->Serial().isOpen()); // the probe closed COM5 again
+
+    // The held port cannot be picked.
+    try {
+        portBox.UserSelects("COM7");
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommError& e) {
+        EXPECT_EQ(e.text(), "ie_Open - device already open");
+    }
+    EXPECT_FALSE(comm->Timer().isActive());
+}
+
+TEST_F(PtyTest, PeerFramesAndTextArriveAndSentFramesReachPeer)
+{
+    comm->InitLists(portBox, speedBox);
+    portBox.UserSelects("COM5");
+    ASSERT_TRUE(comm->Serial().isOpen());
+    EXPECT_EQ(comm->ComNumber(), 5);
+    EXPECT_TRUE(comm->Timer().isActive());
+    EXPECT_FALSE(speedBox.enabled);
+    EXPECT_THAT(comm->InfoText().toStdString(), ::testing::HasSubstr("open"));
+    EXPECT_EQ(comm->Serial().port().baudRate(), 57600);
+
+    Bytes stream{0x7E, 0x02, 0xE0, 0x20, 0x05, 0x00};
+    for (const Bytes& part :
+         {Text("OK\r"), Text(std::string(300, 'x') + "\r"), Text("AB"), Bytes{0x7E, 0x00, 0x00, 0x20}})
+        stream.insert(stream.end(), part.begin(), part.end());
+    peer.Write(stream);
+    ASSERT_TRUE(WaitForMessages(5)) << seen.size();
+    EXPECT_THAT(seen, ElementsAre(Bytes{0x7E, 0x02, 0xE0, 0x20, 0x05, 0x00}, Text("OK\r"),
+                                  Text(std::string(256, 'x')), Text("AB"), Bytes{0x7E, 0x00, 0x00, 0x20}));
+
+    const Bytes packet{0x7E, 0x08, 0xC0, 0xA0, 0x40, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00, 0x00};
+    comm->SendFrame(packet);
+    comm->SendFrame(Bytes{0x7E, 0x00, 0x00, 0x00});
+    Bytes expected = packet;
+    expected.insert(expected.end(), {0x7E, 0x00, 0x00, 0x00});
+    EXPECT_EQ(peer.Read(expected.size()), expected);
+}
+
+TEST_F(PtyTest, BurstLargerThanInputBufferArrivesWholeAndInOrder)
+{
+    comm->InitLists(portBox, speedBox);
+    portBox.UserSelects("COM5");
+    constexpr int kFrames = 3000; // 18 kB, several times the input buffer
+    Bytes stream;
+    for (int n = 0; n < kFrames; ++n)
+        stream.insert(stream.end(), {0x7E, 0x02, 0x30, 0x20, uint8_t(n), uint8_t(n >> 8)});
+    std::size_t sent = 0;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const ssize_t r = ::write(peer.master, stream.data() + sent, stream.size() - sent);
+            if (r > 0)
+                sent += std::size_t(r);
+            return sent == stream.size();
+        },
+        kWaitMs));
+    ASSERT_TRUE(WaitForMessages(kFrames)) << seen.size();
+    int wrong = 0;
+    for (int n = 0; n < kFrames; ++n)
+        wrong += seen[std::size_t(n)] != Bytes{0x7E, 0x02, 0x30, 0x20, uint8_t(n), uint8_t(n >> 8)};
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(seen.size(), std::size_t(kFrames));
+}
+
+TEST_F(PtyTest, FrameSplitAcrossPollsIsDeliveredOnceWhenComplete)
+{
+    comm->InitLists(portBox, speedBox);
+    portBox.UserSelects("COM5");
+    comm->Timer().stop(); // the test runs the polls
+    auto arrive = [&](const Bytes& b) {
+        peer.Write(b);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return comm->Serial().port().bytesAvailable() >= qint64(b.size()); }, kWaitMs));
+        comm->SerialPoll();
+    };
+    arrive({0x7E, 0x03});
+    arrive({0x00, 0x20, 0x01});
+    EXPECT_TRUE(seen.empty());
+    arrive({0x02, 0x03, 'O'});
+    EXPECT_THAT(seen, ElementsAre(Bytes{0x7E, 0x03, 0x00, 0x20, 0x01, 0x02, 0x03}));
+    arrive({'K', 0x0D});
+    EXPECT_THAT(seen.back(), ElementsAre('O', 'K', 0x0D));
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST_F(PtyTest, SwitchingToUsbClosesThePortAndSendsGoToTheChannel)
+{
+    comm->InitLists(portBox, speedBox);
+    portBox.UserSelects("COM5");
+    portBox.UserSelects("USB");
+    EXPECT_FALSE(comm->Serial().isOpen());
+    comm->SendFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
+    EXPECT_THAT(log, ::testing::Contains("write 001 t0 l0"));
+
+    // The port is free again for another program.
+    QSerialPort other;
+    other.setPortName(peer.path);
+    EXPECT_TRUE(other.open(QIODevice::ReadWrite));
+}
+
+TEST_F(PtyTest, PeerGoneClosesPortSoSendsReportNotOpen)
+{
+    comm->InitLists(portBox, speedBox);
+    portBox.UserSelects("COM5");
+    QSignalSpy info(comm.get(), &TComm::infoChanged);
+    ::close(peer.slave); // as an unplugged converter: the device goes away
+    peer.slave = -1;
+    ::close(peer.master);
+    peer.master = -1;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !comm->Serial().isOpen(); }, kWaitMs));
+    EXPECT_GE(info.count(), 1);
+    try {
+        comm->SendFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommError& e) {
+        EXPECT_EQ(e.text(), "ie_NOpen - device not open");
+    }
+}
+
+TEST_F(PtyTest, BlockLargerThanOutputBufferIsRefused)
+{
+    comm->InitLists(portBox, speedBox);
+    portBox.UserSelects("COM5");
+    try {
+        comm->SendFrame(Bytes(SerialLink::kBufferSize + 1, 0x55));
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommError& e) {
+        EXPECT_EQ(e.text(), "Output buffer too small for block");
+    }
+}
+
+} // namespace
