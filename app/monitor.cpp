@@ -325,6 +325,7 @@ void TForm1::CreateTransport(Adapters& adapters)
     connect(btFind, &QPushButton::clicked, this, &TForm1::btFindClick);
     if (!adapters.usb)
         return;
+    usb_ = adapters.usb;
     comm_ = new TComm(*adapters.usb, std::move(adapters.ports), this);
     // An error of a box's change handler (a port that cannot be opened) is
     // shown like any other escaped error.
@@ -341,9 +342,9 @@ void TForm1::CreateTransport(Adapters& adapters)
 void TForm1::btFindClick()
 {
     // The search runs through the USB adapter only.
-    if (!comm_ || comm_->ComNumber() != 0 || !UsbChannel())
+    if (!comm_ || comm_->ComNumber() != 0)
         return;
-    UsbChannel()->StartSearch([this](TUSB2CAN* sender, CanFrame& frame) { CanDeviceFound(sender, frame); });
+    usb_->StartSearch([this](TUSB2CAN* sender, CanFrame& frame) { CanDeviceFound(sender, frame); });
 }
 
 void TForm1::CanDeviceFound(TUSB2CAN* sender, CanFrame& frame)

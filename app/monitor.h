@@ -207,6 +207,7 @@ private:
     tervix::Clock& clock_;
     FrameSender sender_;
     TComm* comm_ = nullptr;
+    TUSB2CAN* usb_ = nullptr;  // the program's USB channel, owned by the application
     std::unique_ptr<ComboChoiceBox> portBox_;
     std::unique_ptr<ComboChoiceBox> speedBox_;
     ParameterPages* pages_ = nullptr;
