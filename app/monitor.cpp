@@ -224,8 +224,9 @@ void TForm1::BuildKrvDataPage()
     lbBusy2->setObjectName(QStringLiteral("lbBusy2"));
     rows->addWidget(new QLabel(QStringLiteral("Response time [ms]"), p), 9, 1, Qt::AlignRight);
     rows->addWidget(lbBusy2, 9, 2);
-    rows->setColumnStretch(1, 3);
+    rows->setColumnStretch(1, 6);
     rows->setColumnStretch(2, 2);
+    rows->setColumnStretch(3, 1);
     outer->addLayout(rows);
 
     gbFunctions = new QGroupBox(QStringLiteral("KRV Functions"), p);

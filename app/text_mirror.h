@@ -36,8 +36,10 @@ public:
             return;
         dirty_ = false;
         const QString shown = QString::fromLatin1(text_.data(), static_cast<qsizetype>(text_.size()));
-        if (edit_ && edit_->text() != shown)
+        if (edit_ && edit_->text() != shown) {
             edit_->setText(shown);
+            edit_->setCursorPosition(0);  // a long line shows its beginning
+        }
         if (label_ && label_->text() != shown)
             label_->setText(shown);
     }
