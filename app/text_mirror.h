@@ -16,33 +16,13 @@ public:
     void Attach(QLineEdit* edit) { edit_ = edit; }
     void Attach(QLabel* label) { label_ = label; }
 
-    void Set(std::string_view text)
-    {
-        text_.assign(text);
-        dirty_ = true;
-    }
+    void Set(std::string_view text);
     // For building the text in place without a temporary.
-    std::string& Build()
-    {
-        text_.clear();
-        dirty_ = true;
-        return text_;
-    }
+    std::string& Build();
     const std::string& Text() const { return text_; }
 
-    void Flush()
-    {
-        if (!dirty_)
-            return;
-        dirty_ = false;
-        const QString shown = QString::fromLatin1(text_.data(), static_cast<qsizetype>(text_.size()));
-        if (edit_ && edit_->text() != shown) {
-            edit_->setText(shown);
-            edit_->setCursorPosition(0);  // a long line shows its beginning
-        }
-        if (label_ && label_->text() != shown)
-            label_->setText(shown);
-    }
+    // Shows the text if it changed since the last flush.
+    void Flush();
 
 private:
     QLineEdit* edit_ = nullptr;
