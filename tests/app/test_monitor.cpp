@@ -13,6 +13,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <bit>
 #include <vector>
 
@@ -267,6 +269,13 @@ struct SdoCase {
     Bytes data;
     std::vector<const char*> messages;
 };
+
+// Test names and failure messages show the case name, not its bytes.
+void PrintTo(const SdoCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 
 class SdoMessages : public MonitorTest, public ::testing::WithParamInterface<SdoCase> {};
 

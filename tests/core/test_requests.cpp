@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <vector>
 
 using namespace tervix;
@@ -16,6 +18,13 @@ struct FrameCase {
     Bytes bytes;
     const char* log;
 };
+
+// Test names and failure messages show the case name, not its bytes.
+void PrintTo(const FrameCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 
 class RequestFrames : public ::testing::TestWithParam<FrameCase> {};
 

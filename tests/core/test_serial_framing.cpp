@@ -6,6 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,6 +54,13 @@ struct FramingCase {
     Bytes input;
     std::vector<Bytes> delivered;
 };
+
+// Test names and failure messages show the case name, not its bytes.
+void PrintTo(const FramingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 
 class Framing : public ::testing::TestWithParam<FramingCase> {};
 
