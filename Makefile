@@ -4,6 +4,8 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all deps configure build run test bench fuzz clean
 
 all: build

@@ -3,6 +3,7 @@
 // state to the widgets, with the refresh and repaint that follow each tick;
 // and the serial adapter's path through a pseudo-terminal.
 #include "receive_rig.h"
+#include "pty_pair.h"
 
 #include "frame_packet.h"
 
@@ -12,8 +13,6 @@
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -104,35 +103,7 @@ void BM_ReceiveSdoAnswers(benchmark::State& state)
 }
 BENCHMARK(BM_ReceiveSdoAnswers)->Arg(64)->Arg(1024)->Unit(benchmark::kMicrosecond);
 
-// The peer side of a pseudo-terminal; the window opens the other side as a
-// COM port.
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QString path;
-
-    Pty()
-    {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        termios t{};
-        tcgetattr(slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(slave, TCSANOW, &t);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        path = QString::fromLocal8Bit(name);
-    }
-    ~Pty()
-    {
-        if (slave >= 0)
-            ::close(slave);
-        if (master >= 0)
-            ::close(master);
-    }
-    Pty(const Pty&) = delete;
-    Pty& operator=(const Pty&) = delete;
-};
+using Pty = PtyPair;
 
 // Weight packets as the serial adapter sends them.
 std::vector<std::uint8_t> SerialStream(std::size_t count)

@@ -3,6 +3,7 @@
 #include "MyComm.h"
 #include "comm_error.h"
 #include "fakes.h"
+#include "pty_pair.h"
 
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -12,8 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <memory>
@@ -26,31 +25,7 @@ constexpr int kWaitMs = 20000; // generous: the machine may be busy
 
 using Bytes = std::vector<uint8_t>;
 
-struct Pty {
-    int master = -1;
-    int slave = -1;
-    QString path;
-
-    Pty()
-    {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        // No echo or line editing before the port under test sets its own mode.
-        termios t{};
-        tcgetattr(slave, &t);
-        cfmakeraw(&t);
-        tcsetattr(slave, TCSANOW, &t);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        path = QString::fromLocal8Bit(name);
-    }
-    ~Pty()
-    {
-        if (slave >= 0)
-            ::close(slave);
-        if (master >= 0)
-            ::close(master);
-    }
+struct Pty : PtyPair {
     void Write(const Bytes& b) const { ASSERT_EQ(::write(master, b.data(), b.size()), ssize_t(b.size())); }
     // Reads what the port under test wrote, waiting (with the event loop
     // running) until `n` bytes came.
