@@ -400,7 +400,12 @@ void TForm1::ScheduleRefresh()
     if (refreshPending_)
         return;
     refreshPending_ = true;
-    QTimer::singleShot(0, this, &TForm1::RefreshNow);
+    // A poll tick refreshes at its end; this catches everything else, and
+    // finds nothing left to do after a tick.
+    QTimer::singleShot(0, this, [this] {
+        if (refreshPending_)
+            RefreshNow();
+    });
 }
 
 void TForm1::RefreshNow()
