@@ -30,7 +30,7 @@ std::unique_ptr<bench::Rig> current;
 Mix currentMix{};
 std::vector<CanFrame> frames;
 
-bench::Rig& RigFor(Mix mix, ComPortMap ports = bench::NoSerialPorts())
+bench::Rig& RigFor(Mix mix, ComPortMap ports = NoSerialPorts())
 {
     if (current && currentMix == mix)
         return *current;
@@ -123,7 +123,7 @@ void BM_ReceiveSerial(benchmark::State& state)
         state.SkipWithError("openpty failed");
         return;
     }
-    ComPortMap ports = bench::NoSerialPorts();
+    ComPortMap ports = NoSerialPorts();
     ports.addMapping(QStringLiteral("5=") + peer.path);
     bench::Rig& rig = RigFor(Mix::Serial, ports);
     TForm1& form = *rig.form;

@@ -12,6 +12,8 @@
 #include "monitor.h"
 #include "usb2can.h"
 
+#include "no_serial_ports.h"
+
 #include <QApplication>
 #include <QTabWidget>
 #include <QTimer>
@@ -190,17 +192,6 @@ inline std::vector<CanFrame> MixedFrames(std::size_t count)
         }
     }
     return frames;
-}
-
-// Every COM number mapped to a path that does not exist (and is this
-// process's own), so probing finds none of the machine's ports.
-inline ComPortMap NoSerialPorts()
-{
-    ComPortMap map;
-    const qint64 pid = QCoreApplication::applicationPid();
-    for (int n = ComPortMap::kFirstPort; n <= ComPortMap::kLastPort; ++n)
-        map.addMapping(QStringLiteral("%1=/nonexistent/tervix-bench-%2-tty%1").arg(n).arg(pid));
-    return map;
 }
 
 // The window over the fake driver, its channel open. Polling is left to the

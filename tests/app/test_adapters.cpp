@@ -1,9 +1,8 @@
 // The main window on a real transport and USB channel over a scripted driver.
-#include "../comm/fakes.h"
 #include "log_view.h"
 #include "monitor.h"
-#include "recording_message_sink.h"
 #include "unit_box.h"
+#include "window_on_fake_driver.h"
 
 #include "MyComm.h"
 #include "usb2can.h"
@@ -21,19 +20,9 @@ using ::testing::ElementsAre;
 
 namespace {
 
-class AdapterTest : public ::testing::Test {
+class AdapterTest : public WindowOnFakeDriver {
 protected:
-    AdapterTest()
-    {
-        auto fake = std::make_unique<FakeDriver>(log);
-        driver = fake.get();
-        usb = std::make_unique<TUSB2CAN>(std::move(fake), clock);
-        form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), NoSerialPorts()});
-        form->WatchdogTimer->stop();
-        form->Comm()->Timer().stop();  // ticks are driven by hand
-        form->show();
-    }
-    void Tick() { form->Comm()->Timer().tick(); }
+    AdapterTest() { form->show(); }
     std::vector<std::string> Writes() const
     {
         std::vector<std::string> w;
@@ -42,13 +31,6 @@ protected:
                 w.push_back(entry);
         return w;
     }
-
-    CallLog log;
-    FakeClock clock{log};
-    FakeDriver* driver = nullptr;
-    std::unique_ptr<TUSB2CAN> usb;
-    RecordingMessageSink sink;
-    std::unique_ptr<TForm1> form;
 };
 
 TEST_F(AdapterTest, StartsOnUsbWithTheDefaultRateAndShowsTheAdapter)

@@ -2,10 +2,9 @@
 // frame handler, decoder state, widgets. Every frame counted once, the log
 // holding exactly the logged frames' lines, every box showing what it was
 // last sent.
-#include "../comm/fakes.h"
+#include "window_on_fake_driver.h"
 #include "log_view.h"
 #include "monitor.h"
-#include "recording_message_sink.h"
 #include "unit_box.h"
 
 #include "MyComm.h"
@@ -117,16 +116,10 @@ Burst RandomBurst(std::size_t count)
     return burst;
 }
 
-class ReceivePathTest : public ::testing::Test {
+class ReceivePathTest : public WindowOnFakeDriver {
 protected:
     ReceivePathTest()
     {
-        auto owned = std::make_unique<FakeDriver>(log);
-        driver = owned.get();
-        usb = std::make_unique<TUSB2CAN>(std::move(owned), clock);
-        form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), NoSerialPorts()});
-        form->Comm()->Timer().stop();
-        form->WatchdogTimer->stop();
         usb->SetBitrate(kSearchFirstBitRateCode); // opens the channel
     }
 
@@ -170,13 +163,6 @@ protected:
         }
         return {shown, cleared};
     }
-
-    CallLog log;
-    FakeClock clock{log};
-    FakeDriver* driver = nullptr;
-    std::unique_ptr<TUSB2CAN> usb;
-    RecordingMessageSink sink;
-    std::unique_ptr<TForm1> form;
 };
 
 TEST_F(ReceivePathTest, LongMixedBurstIsCountedLoggedAndShownExactly)

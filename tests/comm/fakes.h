@@ -4,7 +4,7 @@
 
 #include "choice_box.h"
 #include "clock.h"
-#include "com_ports.h"
+#include "no_serial_ports.h"
 #include "pcan_usb.h"
 
 #include <QCoreApplication>
@@ -18,19 +18,6 @@
 
 // Driver calls and waits, in the order they happened.
 using CallLog = std::vector<std::string>;
-
-// Every COM number mapped to a path that does not exist, so that the
-// machine's own serial ports never show up. The names are this process's own:
-// the serial port takes a lock file named after the device while it tries to
-// open it, and tests running side by side must not see each other's locks.
-inline ComPortMap NoSerialPorts()
-{
-    ComPortMap map;
-    const qint64 pid = QCoreApplication::applicationPid();
-    for (int n = ComPortMap::kFirstPort; n <= ComPortMap::kLastPort; ++n)
-        map.addMapping(QStringLiteral("%1=/nonexistent/tervix-test-%2-tty%1").arg(n).arg(pid));
-    return map;
-}
 
 inline std::string FrameText(const CanFrame& f)
 {
