@@ -1,17 +1,10 @@
 #include "clock.h"
 
-#include <thread>
-
 namespace tervix {
 
-std::chrono::system_clock::time_point SystemClock::Now() const
+TimePoint SystemClock::Now() const
 {
-    return std::chrono::system_clock::now();
-}
-
-void SystemClock::Sleep(std::chrono::milliseconds duration)
-{
-    std::this_thread::sleep_for(duration);
+    return std::chrono::steady_clock::now();
 }
 
 Clock& DefaultClock()

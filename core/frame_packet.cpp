@@ -30,6 +30,51 @@ float DataFloat(ByteView packet, std::size_t firstDataByte)
     return std::bit_cast<float>(DataU32(packet, firstDataByte));
 }
 
+BusFrame MakeFrame(std::uint32_t id, std::span<const std::uint8_t> data)
+{
+    BusFrame f;
+    f.id = id;
+    f.length = static_cast<std::uint8_t>(data.size() < 8 ? data.size() : 8);
+    for (std::size_t i = 0; i < f.length; ++i)
+        f.data[i] = data[i];
+    return f;
+}
+
+void EncodePacket(const BusFrame& frame, FramePacket& out)
+{
+    const unsigned n = frame.length <= 8 ? frame.length : 8;
+    const unsigned v = (frame.id & 0x7FF) << 5;
+    out.resize(kPacketHeaderSize + n);
+    out[0] = kPacketMarker;
+    out[1] = static_cast<std::uint8_t>(n | (frame.extended ? kFlagExtended : 0) | (frame.remote ? kFlagRemote : 0));
+    out[2] = static_cast<std::uint8_t>(v >> 8);
+    out[3] = static_cast<std::uint8_t>(v & 0xFF);
+    for (unsigned i = 0; i < n; ++i)
+        out[kPacketHeaderSize + i] = frame.data[i];
+}
+
+FramePacket EncodePacket(const BusFrame& frame)
+{
+    FramePacket p;
+    EncodePacket(frame, p);
+    return p;
+}
+
+std::optional<BusFrame> DecodePacket(ByteView packet)
+{
+    if (packet.size() < kPacketHeaderSize || packet[0] != kPacketMarker)
+        return std::nullopt;
+    BusFrame f;
+    f.id = PacketIdentifier(packet);
+    f.extended = (packet[1] & kFlagExtended) != 0;
+    f.remote = (packet[1] & kFlagRemote) != 0;
+    const unsigned n = packet[1] & 0x0F;
+    f.length = static_cast<std::uint8_t>(n <= 8 ? n : 8);
+    for (unsigned i = 0; i < f.length; ++i)
+        f.data[i] = DataByte(packet, i);
+    return f;
+}
+
 FramePacket MakePacket(unsigned identifier, std::span<const std::uint8_t> data)
 {
     FramePacket p;

@@ -1,10 +1,11 @@
 // The byte string in which one CAN frame travels through the program, and the
-// driver's message record.
+// frame value every adapter speaks.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -20,15 +21,27 @@ constexpr std::size_t kPacketHeaderSize = 4;
 using FramePacket = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
 
-// The PCAN-USB driver's message record: 16 bytes, two of padding at the end.
-struct CanFrame {
-    std::uint32_t id = 0;
-    std::uint8_t msgType = 0;
-    std::uint8_t len = 0;
+// One CAN frame as the bus carries it, whatever adapter brought it.
+struct BusFrame {
+    std::uint32_t id = 0;  // 11 bits, or 29 when extended
+    bool extended = false;
+    bool remote = false;
+    std::uint8_t length = 0;  // 0..8
     std::array<std::uint8_t, 8> data{};
-    std::uint8_t pad[2] = {0, 0};
+
+    std::span<const std::uint8_t> bytes() const { return {data.data(), length}; }
+    friend bool operator==(const BusFrame&, const BusFrame&) = default;
 };
-static_assert(sizeof(CanFrame) == 16, "CanFrame must match the driver's record");
+
+// A standard data frame (data beyond eight bytes is dropped).
+BusFrame MakeFrame(std::uint32_t id, std::span<const std::uint8_t> data);
+
+// The packet of a frame: marker, flags/length, identifier << 5, data.
+void EncodePacket(const BusFrame& frame, FramePacket& out);
+FramePacket EncodePacket(const BusFrame& frame);
+// The frame a packet carries; nothing for adapter text or a cut header.
+// Data bytes the packet lacks read as 0; the length is the header's (at most 8).
+std::optional<BusFrame> DecodePacket(ByteView packet);
 
 // Identifier bytes of a packet: (node * 32) split into two bytes, the prefix
 // (function code * 16) added to the first.

@@ -50,48 +50,24 @@ bool AppendFixedText(std::string& out, double value, int precision, int decimals
         return true;
     }
 
-    // Round the significant digits once more, in decimal, at the last
-    // decimal shown: 0.1235 with 3 decimals is 0.124.
-    const bool negative = sci[0] == '-';
-    char digits[24];
-    int nd = 0;
-    for (const char* p = sci; p != e && nd < 20; ++p)
-        if (*p >= '0' && *p <= '9')
-            digits[nd++] = *p;
-    const int keep = exponent + 1 + decimals;  // significant digits left of the cut
-    char n[64];  // the value times 10^decimals, as decimal digits
-    int len = 0;
-    if (keep <= 0) {
-        n[len++] = (keep == 0 && digits[0] >= '5') ? '1' : '0';
-    } else {
-        for (int i = 0; i < keep && len < 60; ++i)
-            n[len++] = i < nd ? digits[i] : '0';
-        if (keep < nd && digits[keep] >= '5') {
-            int i = len - 1;
-            while (i >= 0 && n[i] == '9')
-                n[i--] = '0';
-            if (i >= 0) {
-                ++n[i];
-            } else {
-                std::copy_backward(n, n + len, n + len + 1);
-                n[0] = '1';
-                ++len;
-            }
-        }
+    // Round once, at whichever limit is tighter: the decimals shown or the
+    // significant digits. Rounding twice (first to digits, then to decimals)
+    // lifts 12.34549 to 12.346.
+    const int places = std::min(decimals, precision - 1 - exponent);
+    char fixed[400];
+    auto f = std::to_chars(fixed, fixed + sizeof fixed, value, std::chars_format::fixed, std::max(places, 0));
+    const char* first = fixed;
+    const char* last = f.ptr;
+    if (*first == '-') {
+        ++first;
+        if (!AllZeroDigits(first, last))
+            out.push_back('-');
     }
-    if (negative && !AllZeroDigits(n, n + len))
-        out.push_back('-');
-    const int intLen = len - decimals;
-    if (intLen <= 0)
-        out.push_back('0');
-    else
-        out.append(n, n + intLen);
-    if (decimals > 0) {
+    AppendWithSeparator(out, first, last, decimalSeparator);
+    if (decimals > 0 && places <= 0)
         out.push_back(decimalSeparator);
-        for (int i = intLen; i < 0; ++i)
-            out.push_back('0');
-        out.append(n + std::max(intLen, 0), n + len);
-    }
+    for (int i = std::max(places, 0); i < decimals; ++i)
+        out.push_back('0');
     return true;
 }
 
