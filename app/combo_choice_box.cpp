@@ -44,10 +44,10 @@ void ComboChoiceBox::clear()
     }
 }
 
-void ComboChoiceBox::addItem(const QString& text)
+void ComboChoiceBox::addItem(const QString& text, int data)
 {
     if (box_)
-        box_->addItem(text);
+        box_->addItem(text, data);
 }
 
 void ComboChoiceBox::setItemToolTip(int index, const QString& tip)
@@ -81,6 +81,12 @@ int ComboChoiceBox::currentIndex() const
 QString ComboChoiceBox::currentText() const
 {
     return box_ ? box_->currentText() : QString();
+}
+
+int ComboChoiceBox::currentData() const
+{
+    const int index = currentIndex();
+    return index >= 0 ? box_->itemData(index).toInt() : 0;
 }
 
 void ComboChoiceBox::setCurrentText(const QString& text)

@@ -24,12 +24,13 @@ public:
     ComboChoiceBox& operator=(const ComboChoiceBox&) = delete;
 
     void clear() override;
-    void addItem(const QString& text) override;
+    void addItem(const QString& text, int data = 0) override;
     void setItemToolTip(int index, const QString& tip) override;
     int count() const override;
     void setCurrentIndex(int index) override;
     int currentIndex() const override;
     QString currentText() const override;
+    int currentData() const override;
     void setCurrentText(const QString& text) override;
     void setEnabled(bool enabled) override;
     void setOnUserChange(std::function<void()> handler) override;

@@ -9,14 +9,12 @@
 #include "frame_packet.h"
 #include "poll_timer.h"
 #include "receive_ring.h"
-#include "serial_framing.h"
 #include "serial_link.h"
 #include "usb2can.h"
 
 #include <QObject>
 #include <QPointer>
 
-#include <array>
 #include <functional>
 #include <memory>
 
@@ -27,8 +25,7 @@ public:
     // slot is refilled four deliveries later.
     using FrameHandler = std::function<void(TComm* sender, int slot)>;
 
-    // Prepares the port settings and the (stopped) poll timer and becomes the
-    // USB channel's receiver. Opens nothing.
+    // Prepares the port settings and the (stopped) poll timer. Opens nothing.
     explicit TComm(TUSB2CAN& usb, ComPortMap ports = ComPortMap(), QObject* parent = nullptr);
     ~TComm() override;
 
@@ -43,9 +40,6 @@ public:
     void SpeedChange();
     void PortChange();
 
-    void UsbReceive(TUSB2CAN* sender, CanFrame& frame);
-    void SerialPoll();
-
     // 0: USB adapter; n: serial adapter on COMn.
     int ComNumber() const { return comNumber_; }
     const tervix::ReceiveSlot& Slot(int slot) const { return ring_.Slot(slot); }
@@ -54,7 +48,7 @@ public:
     const ComPortMap& Ports() const { return ports_; }
 
     // For the "Comm Info" label: the adapter in use and its state.
-    QString InfoText() const;
+    QString InfoText() const { return info_; }
 
 signals:
     // After a poll tick that delivered at least one frame or text line.
@@ -62,9 +56,10 @@ signals:
     void infoChanged(const QString& text);
 
 private:
+    // The adapter the port number selects; null when the USB channel is gone.
+    Adapter* InUse();
     void FillSpeedBox();
     void UpdateInfo();
-    void OnSerialError(QSerialPort::SerialPortError error);
 
     QPointer<TUSB2CAN> usb_;
     ComPortMap ports_;
@@ -74,14 +69,7 @@ private:
     ChoiceBox* portBox_ = nullptr;
     FrameHandler frameHandler_;
     int comNumber_ = 0;
-    tervix::SerialFraming framing_;
     tervix::ReceiveRing ring_;
     int delivered_ = 0;
     QString info_;
-
-    // Bytes taken from the port but not yet framed: a handler that throws
-    // leaves the rest for the next tick instead of losing it.
-    std::array<std::uint8_t, SerialLink::kBufferSize> rx_{};
-    qint64 rxPos_ = 0;
-    qint64 rxLen_ = 0;
 };

@@ -1,11 +1,14 @@
 #include "can_backends.h"
 
+#include "pcan_usb.h"
 #include "serialbus_driver.h"
+#include "sim_driver.h"
 
 #include <QCanBus>
 
 namespace {
 const QString kPcanLight = QStringLiteral("pcan-light");
+const QString kSim = QStringLiteral("sim");
 }
 
 QString DefaultCanOption()
@@ -17,7 +20,7 @@ QString DefaultCanOption()
 #endif
 }
 
-std::unique_ptr<CanDriver> MakeCanDriver(const QString& option, QString* error)
+std::unique_ptr<CanDriver> MakeCanDriver(const QString& option, QString* error, tervix::Clock& clock)
 {
     auto fail = [&](const QString& why) -> std::unique_ptr<CanDriver> {
         if (error)
@@ -31,13 +34,25 @@ std::unique_ptr<CanDriver> MakeCanDriver(const QString& option, QString* error)
         return fail(QStringLiteral("no back-end given"));
     if (backend == kPcanLight)
         return std::make_unique<PcanLightDriver>(interfaceName);
+    if (backend == kSim) {
+        std::string why;
+        const auto options = tervix::sim::ParseSimOptions(interfaceName.toStdString(), &why);
+        if (!options)
+            return fail(QString::fromStdString(why));
+        return std::make_unique<SimDriver>(*options, clock);
+    }
 
     const QStringList plugins = QCanBus::instance()->plugins();
     if (!plugins.contains(backend)) {
         return fail(QStringLiteral("unknown back-end '%1' (known: %2, %3)")
-                        .arg(backend, kPcanLight, plugins.join(QStringLiteral(", "))));
+                        .arg(backend, kPcanLight + QStringLiteral(", ") + kSim, plugins.join(QStringLiteral(", "))));
     }
     if (interfaceName.isEmpty())
         return fail(QStringLiteral("give the interface as %1:INTERFACE").arg(backend));
     return std::make_unique<SerialBusDriver>(backend, interfaceName);
+}
+
+bool IsSimulatedOption(const QString& option)
+{
+    return option.trimmed() == kSim || option.trimmed().startsWith(kSim + QLatin1Char(':'));
 }

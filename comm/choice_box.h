@@ -11,7 +11,8 @@ public:
     virtual ~ChoiceBox() = default;
 
     virtual void clear() = 0;
-    virtual void addItem(const QString& text) = 0;
+    // `data` travels with the entry (the port box: the COM number, 0 for USB).
+    virtual void addItem(const QString& text, int data = 0) = 0;
     virtual void setItemToolTip(int index, const QString& tip) = 0;
     virtual int count() const = 0;
 
@@ -20,6 +21,8 @@ public:
     // -1 when no entry is selected, also when typed text is shown.
     virtual int currentIndex() const = 0;
     virtual QString currentText() const = 0;
+    // The data of the selected entry; 0 when none is selected.
+    virtual int currentData() const = 0;
     virtual void setCurrentText(const QString& text) = 0;
     virtual void setEnabled(bool enabled) = 0;
 

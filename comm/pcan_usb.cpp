@@ -3,17 +3,31 @@
 #include "bit_rates.h"
 #include "comm_log.h"
 
-void CanBackend::setStatusText(const QString& text)
-{
-    if (text == status_)
-        return;
-    status_ = text;
-    emit statusChanged(status_);
-}
+#include <algorithm>
+#include <array>
+
+// The vendor library's message record: 16 bytes, two of padding at the end.
+struct PcanRecord {
+    std::uint32_t id = 0;
+    std::uint8_t msgType = 0;
+    std::uint8_t len = 0;
+    std::array<std::uint8_t, 8> data{};
+    std::uint8_t pad[2] = {0, 0};
+};
+static_assert(sizeof(PcanRecord) == 16, "PcanRecord must match the library's record");
 
 namespace {
 
-QString RateText(uint16_t code)
+// Message types of the record.
+constexpr std::uint8_t kMsgStandard = 0x00;
+constexpr std::uint8_t kMsgRemote = 0x01;
+constexpr std::uint8_t kMsgExtended = 0x02;
+constexpr std::uint8_t kMsgStatus = 0x80;
+
+// CAN_Init's second argument: standard 11-bit identifiers.
+constexpr int kInitStandard = 0;
+
+QString RateText(std::uint16_t code)
 {
     const int i = tervix::BitRateIndexOfCode(code);
     if (i < 0)
@@ -33,7 +47,7 @@ QString PcanLightDriver::defaultLibraryName()
 #endif
 }
 
-PcanLightDriver::PcanLightDriver(const QString& libraryPath, QObject* parent) : CanBackend(parent)
+PcanLightDriver::PcanLightDriver(const QString& libraryPath, QObject* parent) : CanDriver(parent)
 {
     library_.setFileName(libraryPath.isEmpty() ? defaultLibraryName() : libraryPath);
     if (!library_.load()) {
@@ -64,37 +78,59 @@ void PcanLightDriver::report(const QString& state)
     setStatusText(QStringLiteral("PCAN-USB (pcan-light, %1): %2").arg(library_.fileName(), state));
 }
 
-uint32_t PcanLightDriver::init(uint16_t btr0btr1, int msgType)
+DriverResult PcanLightDriver::init(std::uint16_t btr0btr1)
 {
     if (!init_)
-        return kDriverMissing;
-    const uint32_t result = init_(btr0btr1, msgType);
-    if (result == 0)
+        return DriverResult::Missing;
+    const std::uint32_t result = init_(btr0btr1, kInitStandard);
+    if (result == 0) {
         report(QStringLiteral("open at %1").arg(RateText(btr0btr1)));
-    else
-        report(QStringLiteral("CAN_Init failed (0x%1)").arg(result, 0, 16));
-    return result;
+        return DriverResult::Ok;
+    }
+    report(QStringLiteral("CAN_Init failed (0x%1)").arg(result, 0, 16));
+    return DriverResult::Failed;
 }
 
-uint32_t PcanLightDriver::close()
+DriverResult PcanLightDriver::close()
 {
     if (!close_)
-        return kDriverMissing;
-    const uint32_t result = close_();
+        return DriverResult::Missing;
+    const std::uint32_t result = close_();
     report(QStringLiteral("channel closed"));
-    return result;
+    return result == 0 ? DriverResult::Ok : DriverResult::Failed;
 }
 
-uint32_t PcanLightDriver::read(CanFrame& frame)
+DriverResult PcanLightDriver::read(tervix::BusFrame& frame)
 {
-    return read_ ? read_(&frame) : kDriverMissing;
+    if (!read_)
+        return DriverResult::Missing;
+    PcanRecord record;
+    if (read_(&record) != 0) {
+        // The library leaves a length above 8 in the record when it cannot
+        // receive at the rate it was opened with; anything else is an empty
+        // queue as far as the channel is concerned.
+        return record.len > 8 ? DriverResult::WrongBitRate : DriverResult::Empty;
+    }
+    if (record.msgType & kMsgStatus)
+        return DriverResult::ErrorFrame;
+    frame.extended = (record.msgType & kMsgExtended) != 0;
+    frame.remote = (record.msgType & kMsgRemote) != 0;
+    frame.id = record.id & (frame.extended ? 0x1FFFFFFFu : 0x7FFu);
+    frame.length = std::min<std::uint8_t>(record.len, 8);
+    // All eight bytes, whatever the length says: the slot keeps them.
+    frame.data = record.data;
+    return DriverResult::Ok;
 }
 
-uint32_t PcanLightDriver::write(const CanFrame& frame)
+DriverResult PcanLightDriver::write(const tervix::BusFrame& frame)
 {
     if (!write_)
-        return kDriverMissing;
-    // The vendor's prototype takes a non-const record; it does not change it.
-    CanFrame copy = frame;
-    return write_(&copy);
+        return DriverResult::Missing;
+    PcanRecord record;
+    record.id = frame.id;
+    record.msgType = static_cast<std::uint8_t>(kMsgStandard | (frame.extended ? kMsgExtended : 0) |
+                                               (frame.remote ? kMsgRemote : 0));
+    record.len = std::min<std::uint8_t>(frame.length, 8);
+    std::copy_n(frame.data.begin(), record.len, record.data.begin());
+    return write_(&record) == 0 ? DriverResult::Ok : DriverResult::WriteFailed;
 }

@@ -3,6 +3,44 @@
 #include "comm_error.h"
 #include "comm_log.h"
 
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+QString serial_texts::NoPermission(const QString& path)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("Access denied to %1").arg(path);
+#else
+    return QStringLiteral("Permission denied for %1: the user needs to be in the dialout group "
+                          "(log in again after adding it)")
+        .arg(path);
+#endif
+}
+
+namespace {
+
+// The serial port reports "may not open" and "held by another program" both
+// as a permission error; only the system's answer to an open tells them apart.
+bool PermissionDenied(const QString& path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return false; // access denied there means the port is in use
+#else
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EACCES || errno == EPERM;
+#endif
+}
+
+} // namespace
+
 SerialLink::SerialLink()
 {
     port_.setBaudRate(kBaudRate);
@@ -13,6 +51,8 @@ SerialLink::SerialLink()
     // The input buffer is bounded; what does not fit waits in the system's
     // buffer until the next poll has taken bytes out.
     port_.setReadBufferSize(kBufferSize);
+    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                     [this](QSerialPort::SerialPortError e) { OnError(e); });
 }
 
 SerialLink::OpenResult SerialLink::tryOpen(const QString& path, QString* message)
@@ -42,7 +82,13 @@ SerialLink::OpenResult SerialLink::tryOpen(const QString& path, QString* message
         result = OpenResult::BadId;
         text = serial_texts::kBadId;
         break;
-    case QSerialPort::PermissionError: // locked, busy or held exclusively
+    case QSerialPort::PermissionError: // no permission, locked, busy or held exclusively
+        if (PermissionDenied(path)) {
+            result = OpenResult::NoPermission;
+            text = serial_texts::NoPermission(path);
+            break;
+        }
+        [[fallthrough]];
     case QSerialPort::OpenError:
         result = OpenResult::AlreadyOpen;
         text = serial_texts::kAlreadyOpen;
@@ -63,6 +109,7 @@ void SerialLink::open(const QString& path)
 
 void SerialLink::close()
 {
+    rxPos_ = rxLen_ = 0;
     if (port_.isOpen())
         port_.close();
 }
@@ -85,4 +132,66 @@ qint64 SerialLink::read(std::uint8_t* into, qint64 max)
         return 0;
     const qint64 n = port_.read(reinterpret_cast<char*>(into), max);
     return n < 0 ? 0 : n;
+}
+
+void SerialLink::SelectPort(int number, const QString& path)
+{
+    number_ = number;
+    selectedPath_ = path;
+}
+
+void SerialLink::Open()
+{
+    struct Inform {
+        const SerialLink& link;
+        ~Inform() { link.StateChanged(); }
+    } inform{*this};
+    if (selectedPath_.isEmpty())
+        throw CommError(serial_texts::kBadId);
+    open(selectedPath_);
+}
+
+void SerialLink::Close()
+{
+    const bool wasOpen = isOpen();
+    close();
+    if (wasOpen)
+        StateChanged();
+}
+
+void SerialLink::PollInto(tervix::ReceiveRing& ring)
+{
+    if (!isOpen())
+        return;
+    for (;;) {
+        if (rxPos_ == rxLen_) {
+            rxPos_ = 0;
+            rxLen_ = read(rx_.data(), static_cast<qint64>(rx_.size()));
+            if (rxLen_ == 0)
+                return;
+        }
+        while (rxPos_ < rxLen_)
+            framing_.Feed(rx_[static_cast<std::size_t>(rxPos_++)], ring);
+    }
+}
+
+QString SerialLink::StateText() const
+{
+    return QStringLiteral("COM%1 (%2): %3")
+        .arg(number_)
+        .arg(selectedPath_.isEmpty() ? QStringLiteral("no device") : selectedPath_,
+             isOpen() ? QStringLiteral("open, 57600 8N1") : QStringLiteral("not open"));
+}
+
+void SerialLink::OnError(QSerialPort::SerialPortError error)
+{
+    // An unplugged converter (or a pseudo-terminal whose peer went away)
+    // reports a read or resource error on every attempt from then on; left
+    // open, the port would spin. Closed, a send says "not open" and the user
+    // picks the port again.
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !isOpen())
+        return;
+    qCWarning(lcComm) << "serial port" << path() << "lost:" << port_.errorString();
+    close();
+    StateChanged();
 }

@@ -1,30 +1,37 @@
-// The serial port of the serial CAN adapter: fixed settings (57600 8N1, no
-// flow control, DTR and RTS off, 4096-byte buffers), exclusive access, and
-// the adapter's error texts.
+// The serial CAN adapter on COMn: fixed port settings (57600 8N1, no flow
+// control, DTR and RTS off, 4096-byte buffers), exclusive access, the
+// adapter's error texts, and the receive loop that cuts the byte stream into
+// packets and text lines.
 #pragma once
 
-#include "frame_packet.h"
+#include "adapter.h"
+#include "serial_framing.h"
 
 #include <QSerialPort>
 #include <QString>
+
+#include <array>
 
 namespace serial_texts {
 inline const QString kBadId = QStringLiteral("ie_BadId - Specified comport doesn't exist");
 inline const QString kAlreadyOpen = QStringLiteral("ie_Open - device already open");
 inline const QString kNotOpen = QStringLiteral("ie_NOpen - device not open");
 inline const QString kOutputTooSmall = QStringLiteral("Output buffer too small for block");
+// The port exists but this user may not open it.
+QString NoPermission(const QString& path);
 } // namespace serial_texts
 
-class SerialLink {
+class SerialLink final : public Adapter {
 public:
     static constexpr qint32 kBaudRate = 57600;
     static constexpr qint64 kBufferSize = 4096;
 
     enum class OpenResult {
         Opened,
-        AlreadyOpen, // the port exists but someone else holds it
-        BadId,       // no such port
-        Failed,      // anything else
+        AlreadyOpen,  // the port exists but someone else holds it
+        NoPermission, // the port exists but this user may not open it
+        BadId,        // no such port
+        Failed,       // anything else
     };
 
     SerialLink();
@@ -46,6 +53,28 @@ public:
 
     QSerialPort& port() { return port_; }
 
+    // The adapter on COM `number`; an empty path means the number has no
+    // device.
+    void SelectPort(int number, const QString& path);
+    int Number() const { return number_; }
+    void ResetFraming() { framing_.ResetExpected(); }
+
+    void Open() override;
+    void Close() override;
+    void Send(tervix::ByteView packet) override { write(packet); }
+    void PollInto(tervix::ReceiveRing& ring) override;
+    QString StateText() const override;
+
 private:
+    void OnError(QSerialPort::SerialPortError error);
+
     QSerialPort port_;
+    int number_ = 0;
+    QString selectedPath_;
+    tervix::SerialFraming framing_;
+    // Bytes taken from the port but not yet framed: a frame handler that
+    // throws leaves the rest for the next tick instead of losing it.
+    std::array<std::uint8_t, kBufferSize> rx_{};
+    qint64 rxPos_ = 0;
+    qint64 rxLen_ = 0;
 };

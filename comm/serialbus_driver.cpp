@@ -8,19 +8,26 @@
 
 #include <algorithm>
 
+namespace {
+const QString kSocketCan = QStringLiteral("socketcan");
+}
+
 SerialBusDriver::SerialBusDriver(const QString& plugin, const QString& interfaceName, QObject* parent)
     : SerialBusDriver(
           plugin, interfaceName,
           [plugin, interfaceName](QString* error) {
               return QCanBus::instance()->createDevice(plugin, interfaceName, error);
           },
+          plugin == kSocketCan ? RateReader([interfaceName] { return SocketCanBitRate(interfaceName); })
+                               : RateReader(),
           parent)
 {
 }
 
 SerialBusDriver::SerialBusDriver(const QString& plugin, const QString& interfaceName, DeviceFactory factory,
-                                 QObject* parent)
-    : CanBackend(parent), plugin_(plugin), interface_(interfaceName), factory_(std::move(factory))
+                                 RateReader systemRate, QObject* parent)
+    : CanDriver(parent), plugin_(plugin), interface_(interfaceName), factory_(std::move(factory)),
+      systemRate_(std::move(systemRate))
 {
     report(QStringLiteral("not opened yet"));
 }
@@ -28,6 +35,11 @@ SerialBusDriver::SerialBusDriver(const QString& plugin, const QString& interface
 SerialBusDriver::~SerialBusDriver()
 {
     dropDevice();
+}
+
+std::uint32_t SerialBusDriver::interfaceBitRate() const
+{
+    return systemRate_ ? systemRate_() : 0;
 }
 
 void SerialBusDriver::report(const QString& state)
@@ -38,7 +50,8 @@ void SerialBusDriver::report(const QString& state)
 void SerialBusDriver::dropDevice()
 {
     pending_.clear();
-    errorPending_ = false;
+    readErrors_ = 0;
+    lost_ = false;
     if (!device_)
         return;
     // Our handlers must not see the deliberate shutdown as a lost bus.
@@ -48,27 +61,35 @@ void SerialBusDriver::dropDevice()
     device_.reset();
 }
 
-uint32_t SerialBusDriver::init(uint16_t btr0btr1, int msgType)
+DriverResult SerialBusDriver::init(std::uint16_t btr0btr1)
 {
-    Q_UNUSED(msgType); // standard and extended frames are both taken as they come
     dropDevice();
-    const uint32_t bitsPerSecond = tervix::BitsPerSecondOfCode(btr0btr1);
-    if (bitsPerSecond == 0) {
+    const std::uint32_t bitsPerSecond = tervix::BitsPerSecondOfCode(btr0btr1);
+    if (systemRate_) {
+        // The speed box cannot change this rate; say which one applies.
+        const std::uint32_t rate = systemRate_();
+        rateText_ = rate ? QStringLiteral("; the system sets the bit rate (%1 kbit/s here), the speed box "
+                                          "cannot change it")
+                               .arg(rate / 1000.0)
+                         : QStringLiteral("; the system sets the bit rate, the speed box cannot change it");
+    } else if (bitsPerSecond == 0) {
         report(QStringLiteral("unknown bit-rate code 0x%1").arg(btr0btr1, 4, 16, QLatin1Char('0')));
-        return kDriverBadBitRate;
+        return DriverResult::BadBitRate;
+    } else {
+        rateText_ = QStringLiteral(" at %1 kbit/s").arg(bitsPerSecond / 1000);
     }
-    rateText_ = QStringLiteral("%1 kbit/s").arg(bitsPerSecond / 1000);
 
     QString error;
     QCanBusDevice* device = factory_(&error);
     if (!device) {
         report(QStringLiteral("cannot use this adapter: %1").arg(error));
-        return kDriverMissing;
+        return DriverResult::Missing;
     }
     device_.reset(device);
-    device_->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant::fromValue(bitsPerSecond));
-    if (plugin_ == QLatin1String("socketcan")) {
-        // Wrong-rate errors arrive as error frames only when asked for.
+    if (!systemRate_)
+        device_->setConfigurationParameter(QCanBusDevice::BitRateKey, QVariant::fromValue(bitsPerSecond));
+    if (plugin_ == kSocketCan) {
+        // Error frames arrive only when asked for; the channel counts them.
         device_->setConfigurationParameter(
             QCanBusDevice::ErrorFilterKey,
             QVariant::fromValue(QCanBusFrame::FrameErrors(QCanBusFrame::AnyError)));
@@ -80,33 +101,33 @@ uint32_t SerialBusDriver::init(uint16_t btr0btr1, int msgType)
         device_->disconnect(this);
         device_.reset();
         report(QStringLiteral("cannot connect: %1").arg(why));
-        return kDriverMissing;
+        return DriverResult::Missing;
     }
     onStateChanged(device_->state());
-    return 0;
+    return DriverResult::Ok;
 }
 
-uint32_t SerialBusDriver::close()
+DriverResult SerialBusDriver::close()
 {
     const bool wasOpen = device_ != nullptr;
     dropDevice();
     report(QStringLiteral("closed"));
-    return wasOpen ? 0 : kDriverNotOpen;
+    return wasOpen ? DriverResult::Ok : DriverResult::NotOpen;
 }
 
 void SerialBusDriver::onStateChanged(QCanBusDevice::CanBusDeviceState state)
 {
     switch (state) {
-    case QCanBusDevice::ConnectingState: report(QStringLiteral("connecting at %1").arg(rateText_)); break;
+    case QCanBusDevice::ConnectingState: report(QStringLiteral("connecting") + rateText_); break;
     case QCanBusDevice::ConnectedState:
-        report(QStringLiteral("connected at %1").arg(rateText_));
+        report(QStringLiteral("connected") + rateText_);
         for (const QCanBusFrame& frame : std::as_const(pending_))
             device_->writeFrame(frame);
         pending_.clear();
         break;
     case QCanBusDevice::UnconnectedState:
-        // Lost without being asked to close: the next read says so.
-        errorPending_ = true;
+        // Lost without being asked to close: reads say so.
+        lost_ = true;
         pending_.clear();
         report(QStringLiteral("connection lost"));
         break;
@@ -119,67 +140,64 @@ void SerialBusDriver::onError(QCanBusDevice::CanBusError error)
     if (!device_)
         return;
     qCDebug(lcComm) << plugin_ << interface_ << error << device_->errorString();
-    if (error == QCanBusDevice::ReadError || error == QCanBusDevice::ConnectionError) {
-        errorPending_ = true;
+    if (error == QCanBusDevice::ReadError) {
+        ++readErrors_;
+        report(QStringLiteral("error: %1").arg(device_->errorString()));
+    } else if (error == QCanBusDevice::ConnectionError) {
         report(QStringLiteral("error: %1").arg(device_->errorString()));
     }
 }
 
-uint32_t SerialBusDriver::read(CanFrame& frame)
+DriverResult SerialBusDriver::read(tervix::BusFrame& frame)
 {
     if (!device_)
-        return kDriverNotOpen;
-    if (errorPending_) {
-        errorPending_ = false;
-        frame.len = kErrorFrameLength;
-        return kDriverBusError;
-    }
-    while (device_->framesAvailable() > 0) {
+        return DriverResult::NotOpen;
+    // A device that is not connected hands out no frames, queued or not.
+    while (device_->state() == QCanBusDevice::ConnectedState && device_->framesAvailable() > 0) {
         const QCanBusFrame received = device_->readFrame();
         if (!received.isValid())
-            continue;
-        if (received.frameType() == QCanBusFrame::ErrorFrame) {
-            frame.len = kErrorFrameLength;
-            return kDriverBusError;
-        }
+            break;
+        if (received.frameType() == QCanBusFrame::ErrorFrame)
+            return DriverResult::ErrorFrame;
         if (received.frameType() != QCanBusFrame::DataFrame &&
             received.frameType() != QCanBusFrame::RemoteRequestFrame)
             continue;
         frame.id = received.frameId();
-        frame.msgType = kMsgStandard;
-        if (received.frameType() == QCanBusFrame::RemoteRequestFrame)
-            frame.msgType |= kMsgRemote;
-        if (received.hasExtendedFrameFormat())
-            frame.msgType |= kMsgExtended;
-        // A flexible-data-rate payload does not fit the record: keep its first 8 bytes.
+        frame.extended = received.hasExtendedFrameFormat();
+        frame.remote = received.frameType() == QCanBusFrame::RemoteRequestFrame;
+        // A flexible-data-rate payload does not fit a frame: keep its first 8 bytes.
         const QByteArray payload = received.payload();
         const auto n = static_cast<std::size_t>(std::min<qsizetype>(payload.size(), 8));
-        frame.len = static_cast<std::uint8_t>(n);
+        frame.length = static_cast<std::uint8_t>(n);
         frame.data.fill(0);
         std::copy_n(reinterpret_cast<const std::uint8_t*>(payload.constData()), n, frame.data.begin());
-        return 0;
+        return DriverResult::Ok;
     }
-    return kDriverQueueEmpty;
+    if (readErrors_ > 0) {
+        --readErrors_;
+        return DriverResult::ErrorFrame;
+    }
+    return lost_ ? DriverResult::NotOpen : DriverResult::Empty;
 }
 
-uint32_t SerialBusDriver::write(const CanFrame& frame)
+DriverResult SerialBusDriver::write(const tervix::BusFrame& frame)
 {
     if (!device_)
-        return kDriverNotOpen;
-    const bool extended = (frame.msgType & kMsgExtended) != 0;
-    const std::size_t n = std::min<std::size_t>(frame.len, 8);
-    QCanBusFrame out(extended ? (frame.id & 0x1FFFFFFFu) : (frame.id & 0x7FFu),
+        return DriverResult::NotOpen;
+    const std::size_t n = std::min<std::size_t>(frame.length, 8);
+    QCanBusFrame out(frame.extended ? (frame.id & 0x1FFFFFFFu) : (frame.id & 0x7FFu),
                      QByteArray(reinterpret_cast<const char*>(frame.data.data()), static_cast<qsizetype>(n)));
-    out.setExtendedFrameFormat(extended);
-    if (frame.msgType & kMsgRemote)
+    out.setExtendedFrameFormat(frame.extended);
+    if (frame.remote)
         out.setFrameType(QCanBusFrame::RemoteRequestFrame);
     switch (device_->state()) {
-    case QCanBusDevice::ConnectedState: return device_->writeFrame(out) ? 0 : kDriverWriteFailed;
+    case QCanBusDevice::ConnectedState:
+        return device_->writeFrame(out) ? DriverResult::Ok : DriverResult::WriteFailed;
     case QCanBusDevice::ConnectingState:
         if (pending_.size() >= kMaxPending)
-            return kDriverWriteFailed;
+            return DriverResult::WriteFailed;
         pending_.append(out);
-        return 0;
-    default: return kDriverNotOpen;
+        return DriverResult::Ok;
+    default: return DriverResult::NotOpen;
     }
 }

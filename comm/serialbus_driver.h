@@ -1,10 +1,11 @@
 // A CAN driver over any Qt SerialBus plugin and interface (peakcan:usb0,
-// socketcan:can0, virtualcan:can0, ...). BTR0/BTR1 codes become bit rates;
-// an error frame or a lost connection is reported as a failed read with a
-// length byte above 8, so the device search steps on.
+// socketcan:can0, virtualcan:can0, ...). BTR0/BTR1 codes become bit rates,
+// except on SocketCAN, where the system sets the rate (`ip link`) and the
+// program can only read it. Error frames and read errors are counted by the
+// channel, never a reason to stop reading.
 #pragma once
 
-#include "pcan_usb.h"
+#include "can_driver.h"
 
 #include <QCanBusDevice>
 #include <QCanBusFrame>
@@ -13,22 +14,27 @@
 #include <functional>
 #include <memory>
 
-class SerialBusDriver final : public CanBackend {
+class SerialBusDriver final : public CanDriver {
     Q_OBJECT
 public:
     // Makes the device for each init; null with *error set when it cannot.
     using DeviceFactory = std::function<QCanBusDevice*(QString* error)>;
+    // The interface's rate in bit/s, 0 when it cannot be read.
+    using RateReader = std::function<std::uint32_t()>;
 
     SerialBusDriver(const QString& plugin, const QString& interfaceName, QObject* parent = nullptr);
     // With devices from elsewhere (tests use a device that fails on purpose).
+    // A rate reader marks a back-end whose rate the system sets.
     SerialBusDriver(const QString& plugin, const QString& interfaceName, DeviceFactory factory,
-                    QObject* parent = nullptr);
+                    RateReader systemRate = {}, QObject* parent = nullptr);
     ~SerialBusDriver() override;
 
-    uint32_t init(uint16_t btr0btr1, int msgType) override;
-    uint32_t close() override;
-    uint32_t read(CanFrame& frame) override;
-    uint32_t write(const CanFrame& frame) override;
+    DriverResult init(std::uint16_t btr0btr1) override;
+    DriverResult close() override;
+    DriverResult read(tervix::BusFrame& frame) override;
+    DriverResult write(const tervix::BusFrame& frame) override;
+    bool systemSetsBitRate() const override { return static_cast<bool>(systemRate_); }
+    std::uint32_t interfaceBitRate() const override;
 
     // The device while the channel is initialised (tests wait for it to connect).
     QCanBusDevice* device() const { return device_.get(); }
@@ -50,8 +56,14 @@ private:
     QString plugin_;
     QString interface_;
     DeviceFactory factory_;
+    RateReader systemRate_;
     std::unique_ptr<QCanBusDevice, DeleteLater> device_;
     QList<QCanBusFrame> pending_;
     QString rateText_;
-    bool errorPending_ = false;
+    int readErrors_ = 0;
+    bool lost_ = false;
 };
+
+// The bit rate of a SocketCAN interface as the kernel has it (netlink), 0
+// when it cannot be read (no such interface, not a CAN interface, not Linux).
+std::uint32_t SocketCanBitRate(const QString& interfaceName);

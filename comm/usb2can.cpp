@@ -4,19 +4,17 @@
 #include "comm_log.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 
 #include <algorithm>
 
 namespace {
 
-constexpr int kStandardFrames = 0;
-
-CanFrame WakeFrame()
+// Written when a search starts and after each step to another rate.
+tervix::BusFrame WakeFrame()
 {
-    CanFrame f;
-    f.id = 0;
-    f.msgType = kMsgStandard;
-    f.len = 1;
+    tervix::BusFrame f;
+    f.length = 1;
     f.data[0] = 0x01;
     return f;
 }
@@ -27,158 +25,293 @@ QPointer<TUSB2CAN>& ProgramChannel()
     return channel;
 }
 
+QString Kbit(std::uint32_t bitsPerSecond)
+{
+    return QStringLiteral("%1 kbit/s").arg(bitsPerSecond / 1000.0);
+}
+
 } // namespace
 
 TUSB2CAN::TUSB2CAN(std::unique_ptr<CanDriver> driver, tervix::Clock& clock, QObject* owner)
     : QObject(owner), driver_(std::move(driver)), clock_(clock), code_(tervix::kDefaultBitRateCode)
 {
-    if (auto* backend = dynamic_cast<CanBackend*>(driver_.get()))
-        connect(backend, &CanBackend::statusChanged, this, &TUSB2CAN::driverStatusChanged);
+    packet_.reserve(tervix::kPacketHeaderSize + 8);
+    connect(driver_.get(), &CanDriver::statusChanged, this, &TUSB2CAN::UpdateStatus);
+    status_ = StatusText();
 }
 
 TUSB2CAN::~TUSB2CAN()
 {
-    // The transport that lent the timer is usually gone by now; the QPointer
-    // tells.
-    if (timer_)
-        timer_->stop();
-    if (const uint32_t r = driver_->close())
+    driver_->disconnect(this);
+    if (const DriverResult r = driver_->close(); r != DriverResult::Ok)
         Error("CAN_Close", r);
 }
 
-QString TUSB2CAN::DriverStatus() const
+void TUSB2CAN::Error(const char* call, DriverResult result)
 {
-    if (auto* backend = dynamic_cast<const CanBackend*>(driver_.get()))
-        return backend->statusText();
-    return {};
-}
-
-void TUSB2CAN::Error(const char* call, uint32_t result)
-{
-    qCDebug(lcComm) << call << "returned" << Qt::hex << result;
+    qCDebug(lcComm) << call << "returned" << DriverResultName(result);
     if (errorHook_)
         errorHook_(call, result);
 }
 
-void TUSB2CAN::SetTimerHandler(Mode mode)
+void TUSB2CAN::Init(std::uint16_t code, bool openAnyway)
 {
-    // Lambdas holding only `this` are stored inside the std::function, so
-    // the timer's per-tick copy does not allocate.
-    if (!timer_)
-        return;
-    if (mode == Mode::Search)
-        timer_->setHandler([this] { SearchPoll(); });
-    else
-        timer_->setHandler([this] { Poll(); });
-}
-
-void TUSB2CAN::AttachTimer(PollTimer* timer)
-{
-    timer_ = timer;
-    SetTimerHandler(Mode::Poll);
-    if (timer_)
-        timer_->start();
-}
-
-void TUSB2CAN::Init(uint32_t code)
-{
-    if (const uint32_t r = driver_->init(static_cast<uint16_t>(code), kStandardFrames)) {
+    const DriverResult r = driver_->init(code);
+    if (r != DriverResult::Ok)
         Error("CAN_Init", r);
-        return;
-    }
-    open_ = true;
+    // A send believes the channel open even when the init failed; the next
+    // poll finds out.
+    if (r == DriverResult::Ok || openAnyway)
+        open_ = true;
 }
 
-void TUSB2CAN::SetBitrate(uint32_t code)
+void TUSB2CAN::CloseDriver()
+{
+    if (const DriverResult r = driver_->close(); r != DriverResult::Ok)
+        Error("CAN_Close", r);
+    open_ = false;
+}
+
+bool TUSB2CAN::RunSteps()
+{
+    while (!steps_.empty()) {
+        const Step step = steps_.front();
+        switch (step.kind) {
+        case Step::Wait:
+            if (!waitUntil_)
+                waitUntil_ = clock_.Now() + kSettleWait;
+            if (clock_.Now() < *waitUntil_)
+                return false;
+            waitUntil_.reset();
+            steps_.pop_front();
+            break;
+        case Step::Reinit:
+            // Whether to close first is decided now, not when the change was
+            // asked for: a step before this one may have opened or closed.
+            steps_.pop_front();
+            if (open_) {
+                CloseDriver();
+                steps_.push_front({Step::Wait});
+                steps_.insert(steps_.begin() + 1, {Step::Reinit, step.code});
+            } else {
+                Init(step.code, false);
+                steps_.push_front({Step::Wait});
+            }
+            break;
+        case Step::OpenForWrite:
+            steps_.pop_front();
+            if (!open_) {
+                Init(static_cast<std::uint16_t>(code_), true);
+                steps_.push_front({Step::Wait});
+            }
+            break;
+        case Step::Write:
+            steps_.pop_front();
+            --heldFrames_;
+            if (const DriverResult r = driver_->write(step.frame); r != DriverResult::Ok)
+                Error("CAN_Write", r);
+            break;
+        case Step::Wake:
+            steps_.pop_front();
+            if (const DriverResult r = driver_->write(step.frame); r != DriverResult::Ok) {
+                Error("CAN_Write", r);
+                wakeFailed_ = true;
+            }
+            break;
+        }
+    }
+    return true;
+}
+
+void TUSB2CAN::SetBitrate(std::uint32_t code)
 {
     if (code == code_)
         return;
     code_ = code;
-    if (open_) {
-        if (const uint32_t r = driver_->close())
-            Error("CAN_Close", r);
-        open_ = false;
-        clock_.Sleep(kSettleWait);
-    }
-    Init(code_);
-    clock_.Sleep(kSettleWait);
+    steps_.push_back({Step::Reinit, static_cast<std::uint16_t>(code)});
+    RunSteps();
 }
 
 void TUSB2CAN::WriteFrame(tervix::ByteView packet)
 {
-    if (packet.size() < tervix::kPacketHeaderSize)
+    std::optional<tervix::BusFrame> frame = tervix::DecodePacket(packet);
+    if (!frame)
         return;
-    if (!open_) {
-        if (const uint32_t r = driver_->init(static_cast<uint16_t>(code_), kStandardFrames))
-            Error("CAN_Init", r);
-        // Believed open even when the init failed; the next poll finds out.
-        open_ = true;
-        clock_.Sleep(kSettleWait);
+    // Never more data bytes than the packet carries.
+    frame->length = static_cast<std::uint8_t>(
+        std::min<std::size_t>(frame->length, packet.size() - tervix::kPacketHeaderSize));
+    if (open_ && steps_.empty()) {
+        if (const DriverResult r = driver_->write(*frame); r != DriverResult::Ok)
+            Error("CAN_Write", r);
+        return;
     }
-    CanFrame frame;
-    frame.id = (uint32_t(packet[2]) << 3) + (uint32_t(packet[3]) >> 5);
-    frame.msgType = kMsgStandard;
-    const std::size_t len = std::min<std::size_t>({packet.size() - tervix::kPacketHeaderSize, packet[1], 8});
-    frame.len = static_cast<uint8_t>(len);
-    std::copy_n(packet.begin() + tervix::kPacketHeaderSize, len, frame.data.begin());
-    if (const uint32_t r = driver_->write(frame))
-        Error("CAN_Write", r);
+    if (heldFrames_ >= kMaxHeldFrames) {
+        Error("CAN_Write", DriverResult::WriteFailed);
+        return;
+    }
+    ++heldFrames_;
+    steps_.push_back({Step::OpenForWrite});
+    steps_.push_back({Step::Write, 0, *frame});
+    RunSteps();
+}
+
+void TUSB2CAN::Deliver(const tervix::BusFrame& frame)
+{
+    if (onReceive_)
+        onReceive_(this, frame);
+    if (!ring_)
+        return;
+    tervix::EncodePacket(frame, packet_);
+    tervix::ReceiveSlot& slot = ring_->Current();
+    std::copy(packet_.begin(), packet_.end(), slot.bytes.begin());
+    // The slot keeps all eight data bytes, whatever the length says.
+    std::copy(frame.data.begin() + frame.length, frame.data.end(), slot.bytes.begin() + packet_.size());
+    slot.count = static_cast<std::uint32_t>(packet_.size());
+    ring_->Deliver();
+}
+
+void TUSB2CAN::PollInto(tervix::ReceiveRing& ring)
+{
+    struct Lend {
+        tervix::ReceiveRing*& at;
+        ~Lend() { at = nullptr; }
+    } lend{ring_};
+    ring_ = &ring;
+    Tick();
+}
+
+void TUSB2CAN::Tick()
+{
+    if (mode_ == Mode::Search)
+        SearchPoll();
+    else
+        Poll();
 }
 
 void TUSB2CAN::Poll()
 {
-    CanFrame record;
-    while (open_) {
-        if (driver_->read(record) == 0) {
-            if (onReceive_)
-                onReceive_(this, record);
-            continue;
-        }
-        if (record.len > 8) {
-            // Bus error or wrong rate: closed until a write, a new rate or a
-            // search opens it again.
-            if (const uint32_t r = driver_->close())
-                Error("CAN_Close", r);
-            open_ = false;
-        }
+    if (!RunSteps())
         return;
+    const std::uint64_t errorsBefore = errorFrames_;
+    struct Report {
+        TUSB2CAN& channel;
+        std::uint64_t before;
+        ~Report()
+        {
+            if (channel.errorFrames_ != before)
+                channel.UpdateStatus();
+        }
+    } report{*this, errorsBefore};
+    tervix::BusFrame frame;
+    while (open_) {
+        switch (driver_->read(frame)) {
+        case DriverResult::Ok: Deliver(frame); continue;
+        case DriverResult::ErrorFrame: ++errorFrames_; continue;
+        case DriverResult::WrongBitRate:
+            // Closed until a write, a new rate or a search opens it again.
+            CloseDriver();
+            return;
+        case DriverResult::NotOpen:
+            // The driver lost its device: the next write opens it again.
+            open_ = false;
+            return;
+        default: return;
+        }
     }
 }
 
 void TUSB2CAN::StartSearch(FrameCallback onFound)
 {
     onFound_ = std::move(onFound);
-    SetTimerHandler(Mode::Search);
-    SetBitrate(tervix::kSearchFirstBitRateCode);
-    if (const uint32_t r = driver_->write(WakeFrame()))
-        Error("CAN_Write", r);
+    mode_ = Mode::Search;
+    if (driver_->systemSetsBitRate()) {
+        // The search cannot step through rates here: it looks for the node
+        // at the rate the interface runs at, so that the speed box shows it.
+        searchRate_ = driver_->interfaceBitRate();
+        for (const tervix::BitRateEntry& e : tervix::kBitRates)
+            if (e.bitsPerSecond == searchRate_)
+                SetBitrate(e.code);
+        steps_.push_back({Step::OpenForWrite});
+    } else {
+        SetBitrate(tervix::kSearchFirstBitRateCode);
+    }
+    steps_.push_back({Step::Wake, 0, WakeFrame()});
+    wakeFailed_ = false;
+    RunSteps();
+    UpdateStatus();
+}
+
+void TUSB2CAN::NextSearchRate()
+{
+    CloseDriver();
+    steps_.push_back({Step::Wait});
+    SetBitrate(tervix::NextSearchBitRateCode(code_));
+    steps_.push_back({Step::Wake, 0, WakeFrame()});
 }
 
 void TUSB2CAN::SearchPoll()
 {
-    CanFrame record;
-    while (open_) {
-        if (driver_->read(record) == 0) {
+    wakeFailed_ = false;
+    if (!RunSteps() || wakeFailed_)
+        return;
+    const std::uint64_t errorsBefore = errorFrames_;
+    const bool wasSearching = mode_ == Mode::Search;
+    tervix::BusFrame frame;
+    while (open_ && !wakeFailed_) {
+        const DriverResult r = driver_->read(frame);
+        if (r == DriverResult::Ok) {
             // A device answered; frames already queued in this tick are
             // answers too.
-            SetTimerHandler(Mode::Poll);
+            mode_ = Mode::Poll;
             if (onFound_)
-                onFound_(this, record);
+                onFound_(this, frame);
             continue;
         }
-        if (record.len <= 8)
-            return; // nothing yet, try again next tick
-        if (const uint32_t r = driver_->close())
-            Error("CAN_Close", r);
-        open_ = false;
-        clock_.Sleep(kSettleWait);
-        SetBitrate(tervix::NextSearchBitRateCode(code_));
-        record = WakeFrame();
-        if (const uint32_t r = driver_->write(record)) {
-            Error("CAN_Write", r);
-            return;
+        if (r == DriverResult::ErrorFrame)
+            ++errorFrames_;
+        const bool noNodeHere = r == DriverResult::WrongBitRate ||
+                                (r == DriverResult::ErrorFrame && !driver_->systemSetsBitRate());
+        if (mode_ == Mode::Search && noNodeHere) {
+            NextSearchRate();
+            if (!RunSteps())
+                break;
+            continue;
         }
+        if (r == DriverResult::ErrorFrame)
+            continue;
+        if (r == DriverResult::WrongBitRate)
+            CloseDriver();
+        else if (r == DriverResult::NotOpen)
+            open_ = false;
+        break;
     }
+    if (errorFrames_ != errorsBefore || wasSearching != (mode_ == Mode::Search))
+        UpdateStatus();
+}
+
+QString TUSB2CAN::StatusText() const
+{
+    QString text = driver_->statusText();
+    if (text.isEmpty())
+        text = QStringLiteral("USB adapter");
+    if (mode_ == Mode::Search && driver_->systemSetsBitRate()) {
+        text += searchRate_ ? QStringLiteral("; searching for the node at the interface's rate of %1")
+                                  .arg(Kbit(searchRate_))
+                            : QStringLiteral("; searching for the node at the system's rate");
+    }
+    if (errorFrames_ > 0)
+        text += QStringLiteral("; error frames: %1").arg(errorFrames_);
+    return text;
+}
+
+void TUSB2CAN::UpdateStatus()
+{
+    QString text = StatusText();
+    if (text == status_)
+        return;
+    status_ = std::move(text);
+    emit statusChanged(status_);
+    StateChanged();
 }
 
 TUSB2CAN* InstallUsbChannel(QCoreApplication* app, std::unique_ptr<CanDriver> driver, tervix::Clock& clock)

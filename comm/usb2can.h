@@ -1,72 +1,116 @@
-// The PCAN-USB channel: opens the one driver channel at a bit-rate code,
-// writes frames, polls the driver's receive queue on the transport's timer
-// and runs the device search (bit rates from 1 Mbit/s down until a frame
-// arrives).
+// The USB channel: opens the one driver channel at a bit-rate code, writes
+// frames, polls the driver's receive queue on the transport's tick and runs
+// the device search (bit rates from 1 Mbit/s down until a frame arrives).
+//
+// The driver needs 200 ms after a close or an init before it is used again.
+// Those waits never block: they are steps that each poll tick moves on by the
+// clock, and frames written meanwhile are held and go out in order after the
+// wait.
 #pragma once
 
+#include "adapter.h"
+#include "can_driver.h"
 #include "clock.h"
-#include "frame_packet.h"
-#include "pcan_usb.h"
-#include "poll_timer.h"
 
 #include <QObject>
-#include <QPointer>
 
+#include <chrono>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QCoreApplication;
 
-class TUSB2CAN : public QObject {
+class TUSB2CAN : public QObject, public Adapter {
     Q_OBJECT
 public:
-    using FrameCallback = std::function<void(TUSB2CAN* sender, CanFrame& frame)>;
-    // Driver results other than 0; the channel goes on regardless.
-    using ErrorHook = std::function<void(const char* call, uint32_t result)>;
+    using FrameCallback = std::function<void(TUSB2CAN* sender, const tervix::BusFrame& frame)>;
+    // Driver results other than Ok from init, close and write; the channel
+    // goes on regardless.
+    using ErrorHook = std::function<void(const char* call, DriverResult result)>;
 
     static constexpr std::chrono::milliseconds kSettleWait{200};
+    // Frames held while the driver settles; more are dropped (error hook).
+    static constexpr std::size_t kMaxHeldFrames = 64;
 
-    // Touches neither driver nor timer.
+    // Touches nothing in the driver.
     explicit TUSB2CAN(std::unique_ptr<CanDriver> driver, tervix::Clock& clock = tervix::DefaultClock(),
                       QObject* owner = nullptr);
     ~TUSB2CAN() override;
 
-    // The timer stays the lender's; the channel only sets its handler.
-    void AttachTimer(PollTimer* timer);
-    void SetBitrate(uint32_t code);
+    void SetBitrate(std::uint32_t code);
     void WriteFrame(tervix::ByteView packet);
     void StartSearch(FrameCallback onFound);
+
+    // One poll tick: moves a wait on, then reads (normal or search).
+    void Tick();
     void Poll();
     void SearchPoll();
 
     void SetOnReceive(FrameCallback callback) { onReceive_ = std::move(callback); }
-    bool HasOnReceive() const { return static_cast<bool>(onReceive_); }
     void SetErrorHook(ErrorHook hook) { errorHook_ = std::move(hook); }
 
-    uint32_t BitrateCode() const { return code_; }
+    std::uint32_t BitrateCode() const { return code_; }
     bool IsOpen() const { return open_; }
+    bool Searching() const { return mode_ == Mode::Search; }
+    // A close or init is settling; writes are held.
+    bool Settling() const { return !steps_.empty(); }
+    std::uint64_t ErrorFrames() const { return errorFrames_; }
     CanDriver& Driver() { return *driver_; }
 
-    // The driver's own description for the "Comm Info" label.
-    QString DriverStatus() const;
+    // The driver's status, the search on a system-set rate and the error
+    // frames counted: what "Comm Info" shows for the USB adapter.
+    QString StatusText() const;
+
+    // The adapter: opening and closing do nothing (the first send, a rate
+    // change or a search opens the channel; choosing a serial port leaves it
+    // open).
+    void Open() override {}
+    void Close() override {}
+    void Send(tervix::ByteView packet) override { WriteFrame(packet); }
+    void PollInto(tervix::ReceiveRing& ring) override;
+    QString StateText() const override { return StatusText(); }
+    bool ChoosesBitRate() const override { return true; }
+    void SetBitRateCode(std::uint32_t code) override { SetBitrate(code); }
 
 signals:
-    void driverStatusChanged(const QString& text);
+    void statusChanged(const QString& text);
 
 private:
-    void Error(const char* call, uint32_t result);
-    void Init(uint32_t code);
     enum class Mode { Poll, Search };
-    void SetTimerHandler(Mode mode);
+    struct Step {
+        enum Kind : std::uint8_t { Reinit, OpenForWrite, Wait, Write, Wake } kind;
+        std::uint16_t code = 0;
+        tervix::BusFrame frame{};
+    };
+
+    void Error(const char* call, DriverResult result);
+    void Init(std::uint16_t code, bool openAnyway);
+    void CloseDriver();
+    // Runs queued steps until one must wait; true when none is left.
+    bool RunSteps();
+    void NextSearchRate();
+    void Deliver(const tervix::BusFrame& frame);
+    void UpdateStatus();
 
     std::unique_ptr<CanDriver> driver_;
     tervix::Clock& clock_;
     bool open_ = false;
-    uint32_t code_ = 0x001C;
-    QPointer<PollTimer> timer_;
+    std::uint32_t code_;
+    Mode mode_ = Mode::Poll;
+    std::deque<Step> steps_;
+    std::optional<tervix::TimePoint> waitUntil_;
+    std::size_t heldFrames_ = 0;
+    bool wakeFailed_ = false;
+    std::uint32_t searchRate_ = 0;
+    std::uint64_t errorFrames_ = 0;
     FrameCallback onReceive_;
     FrameCallback onFound_;
     ErrorHook errorHook_;
+    tervix::ReceiveRing* ring_ = nullptr;
+    tervix::FramePacket packet_;
+    QString status_;
 };
 
 // The program's one USB channel, owned by the application object and

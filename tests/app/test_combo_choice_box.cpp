@@ -39,18 +39,22 @@ TEST_F(ComboFixture, ChangesFromCodeNeverNotify)
 TEST_F(ComboFixture, PickingAnEntryNotifiesWithThatEntrySelected)
 {
     ComboChoiceBox choice(&box);
-    for (const char* t : {"USB", "COM3", "COM12"})
-        choice.addItem(t);
+    choice.addItem("USB", 0);
+    choice.addItem("COM3", 3);
+    choice.addItem("COM12", 12);
     choice.setItemToolTip(2, "/dev/ttyS11");
     int seenIndex = -2;
+    int seenData = -1;
     choice.setOnUserChange([&] {
         ++notified;
         seenIndex = choice.currentIndex();
+        seenData = choice.currentData();
     });
     box.show();
     QTest::keyClick(&box, Qt::Key_Down); // what a user does on a focused box
     EXPECT_EQ(notified, 1);
     EXPECT_EQ(seenIndex, 1);
+    EXPECT_EQ(seenData, 3);
     EXPECT_EQ(choice.currentText(), "COM3");
     EXPECT_EQ(box.itemData(2, Qt::ToolTipRole).toString(), "/dev/ttyS11");
     choice.setCurrentText("COM12"); // non-editable: selects the entry
@@ -62,8 +66,8 @@ TEST_F(ComboFixture, TypedTextNotifiesAndLeavesNoEntrySelected)
 {
     box.setEditable(true);
     ComboChoiceBox choice(&box);
-    choice.addItem("1Mbit");
-    choice.addItem("500Kbit");
+    choice.addItem("1Mbit", 20);
+    choice.addItem("500Kbit", 28);
     choice.setCurrentIndex(1);
     int seenIndex = -2;
     choice.setOnUserChange([&] {
@@ -74,6 +78,7 @@ TEST_F(ComboFixture, TypedTextNotifiesAndLeavesNoEntrySelected)
     QTest::keyClicks(box.lineEdit(), "abc");
     EXPECT_EQ(notified, 3); // one per key
     EXPECT_EQ(seenIndex, -1);
+    EXPECT_EQ(choice.currentData(), 0); // typed text carries no entry's data
     EXPECT_EQ(choice.currentText(), "abc");
 }
 

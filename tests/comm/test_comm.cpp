@@ -2,6 +2,7 @@
 #include "MyComm.h"
 #include "comm_error.h"
 #include "fakes.h"
+#include "frame_naming.h"
 
 #include <QEventLoop>
 #include <QSignalSpy>
@@ -15,6 +16,7 @@
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -35,6 +37,14 @@ protected:
     }
 
     void Init() { comm->InitLists(portBox, speedBox); }
+    // Opens the channel at `code` and lets the driver settle.
+    void OpenAt(uint32_t code)
+    {
+        usb->SetBitrate(code);
+        clock.Advance(TUSB2CAN::kSettleWait);
+        comm->Timer().tick();
+        log.clear();
+    }
 
     // The slot bytes as the handler saw them, one entry per delivery.
     void Record()
@@ -47,7 +57,7 @@ protected:
     }
 
     CallLog log;
-    FakeClock clock{log};
+    tervix::ManualClock clock;
     FakeDriver* driver = nullptr;
     std::unique_ptr<TUSB2CAN> usb;
     std::unique_ptr<TComm> comm;
@@ -65,6 +75,7 @@ TEST_F(CommTest, StartStateAfterInitLists)
                                             "20Kbit", "10Kbit", "5Kbit"));
     EXPECT_EQ(speedBox.currentText(), "500Kbit");
     EXPECT_THAT(portBox.items, ElementsAre("USB")); // no serial port exists
+    EXPECT_THAT(portBox.data, ElementsAre(0));
     EXPECT_EQ(portBox.currentIndex(), 0);
     EXPECT_EQ(comm->ComNumber(), 0);
     EXPECT_TRUE(comm->Timer().isActive());
@@ -83,16 +94,17 @@ class SpeedChoice : public CommTest, public ::testing::WithParamInterface<SpeedC
 TEST_P(SpeedChoice, PassesCodeOfSelectionToChannel)
 {
     Init();
-    usb->SetBitrate(0x0014); // start elsewhere so that every case is a change
-    log.clear();
+    OpenAt(0x0014); // start elsewhere so that every case is a change
     if (GetParam().typed)
         speedBox.UserTypes(GetParam().text);
     else
         speedBox.UserSelects(GetParam().text);
     EXPECT_EQ(usb->BitrateCode(), GetParam().code);
     char expected[16];
-    std::snprintf(expected, sizeof expected, "init %04X 0", unsigned(GetParam().code));
-    EXPECT_THAT(log, ::testing::Contains(std::string(expected)));
+    std::snprintf(expected, sizeof expected, "init %04X", unsigned(GetParam().code));
+    clock.Advance(TUSB2CAN::kSettleWait);
+    comm->Timer().tick();
+    EXPECT_THAT(log, ElementsAre("close", std::string(expected)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Speeds, SpeedChoice,
@@ -108,33 +120,61 @@ TEST_F(CommTest, SameSpeedAgainDoesNothing)
     EXPECT_THAT(log, IsEmpty());
 }
 
-TEST_F(CommTest, UsbFrameFillsSlotWithAllEightDataBytes)
+struct SlotCase {
+    tervix::BusFrame frame;
+    std::vector<uint8_t> slot; // the slot's counted bytes
+    const char* logStart;      // how the log line of the slot begins
+};
+
+class UsbFrameInSlot : public CommTest, public ::testing::WithParamInterface<SlotCase> {};
+
+TEST_P(UsbFrameInSlot, CarriesIdentifierFlagsLengthAndAllEightDataBytes)
 {
     Init();
     Record();
-    CanFrame f = Frame(0x605, {0x11, 0x22, 0x33});
-    f.data[3] = 0xAA;         // beyond the length, copied all the same
-    f.msgType = kMsgExtended; // ignored
-    comm->UsbReceive(usb.get(), f);
+    OpenAt(0x0014);
+    driver->QueueFrame(GetParam().frame);
+    comm->Timer().tick();
     ASSERT_EQ(seen.size(), 1u);
-    EXPECT_THAT(seen[0], ElementsAre(0x7E, 0x03, 0xC0, 0xA0, 0x11, 0x22, 0x33));
-    EXPECT_EQ(comm->Slot(0).count, 7u);
-    EXPECT_EQ(comm->Slot(0).bytes[7], 0xAA);
-    EXPECT_EQ(comm->Slot(0).bytes[11], 0x00);
+    EXPECT_EQ(seen[0], GetParam().slot);
+    // Bytes beyond the length are copied all the same.
+    for (std::size_t i = 0; i < 8; ++i)
+        EXPECT_EQ(comm->Slot(0).bytes[4 + i], GetParam().frame.data[i]) << i;
+    EXPECT_EQ(tervix::LogLine(comm->Slot(0).View()).rfind(GetParam().logStart, 0), 0u)
+        << tervix::LogLine(comm->Slot(0).View());
 }
+
+tervix::BusFrame With(tervix::BusFrame f, bool extended, bool remote, uint8_t beyond = 0)
+{
+    f.extended = extended;
+    f.remote = remote;
+    if (f.length < 8)
+        f.data[f.length] = beyond;
+    return f;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, UsbFrameInSlot,
+    ::testing::Values(SlotCase{With(Frame(0x605, {0x11, 0x22, 0x33}), false, false, 0xAA),
+                               {0x7E, 0x03, 0xC0, 0xA0, 0x11, 0x22, 0x33},
+                               "SFF: "},
+                      // Identifier bits above bit 10 do not fit the packet.
+                      SlotCase{With(Frame(0x1ABCDE, {0x01, 0x02}), true, false),
+                               {0x7E, 0x82, 0x9B, 0xC0, 0x01, 0x02},
+                               "EFF: "},
+                      SlotCase{With(Frame(0x123, {}), false, true), {0x7E, 0x40, 0x24, 0x60}, "SFF: "}));
 
 TEST_F(CommTest, SlotRingAdvancesWithAndWithoutHandler)
 {
     Init();
-    CanFrame a = Frame(0x181, {1});
-    CanFrame b = Frame(0x182, {2});
-    comm->UsbReceive(usb.get(), a);
-    comm->UsbReceive(usb.get(), b);
+    OpenAt(0x0014);
+    driver->QueueFrame(Frame(0x181, {1}));
+    driver->QueueFrame(Frame(0x182, {2}));
+    comm->Timer().tick();
     Record();
-    for (uint8_t i = 3; i <= 7; ++i) {
-        CanFrame f = Frame(0x180 + i, {i});
-        comm->UsbReceive(usb.get(), f);
-    }
+    for (uint8_t i = 3; i <= 7; ++i)
+        driver->QueueFrame(Frame(0x180 + i, {i}));
+    comm->Timer().tick();
     EXPECT_THAT(delivered, ElementsAre(2, 3, 0, 1, 2));
     EXPECT_EQ(seen[2][4], 5); // slot 0 refilled four deliveries later
     // The slot after the last delivery is emptied for the next message.
@@ -145,8 +185,8 @@ TEST_F(CommTest, PollDeliversThroughTimerAndSignalsOncePerBusyTick)
 {
     Init();
     Record();
+    OpenAt(0x0014);
     QSignalSpy finished(comm.get(), &TComm::pollFinished);
-    usb->SetBitrate(0x0014);
     driver->QueueFrame(Frame(0x181, {1}));
     driver->QueueFrame(Frame(0x281, {2, 3}));
     comm->Timer().tick();
@@ -161,13 +201,35 @@ TEST_F(CommTest, SendFrameGoesToUsbChannelWhenUsbIsSelected)
 {
     Init();
     comm->SendFrame(std::vector<uint8_t>{0x7E, 0x01, 0x00, 0x00, 0x01});
-    EXPECT_THAT(log, ElementsAre("init 001C 0", "sleep 200", "write 000 t0 l1 01"));
+    EXPECT_THAT(log, ElementsAre("init 001C"));
+    clock.Advance(TUSB2CAN::kSettleWait);
+    comm->Timer().tick();
+    EXPECT_THAT(log, ElementsAre("init 001C", "write 000 l1 01"));
+}
+
+TEST_F(CommTest, ErrorFramesKeepReceptionGoingAndShowInCommInfo)
+{
+    Init();
+    Record();
+    OpenAt(0x0014);
+    QSignalSpy info(comm.get(), &TComm::infoChanged);
+    driver->QueueFrame(Frame(0x181, {1}));
+    driver->QueueErrorFrame();
+    driver->QueueFrame(Frame(0x182, {2}));
+    driver->QueueFrame(Frame(0x183, {3}));
+    comm->Timer().tick();
+    EXPECT_EQ(seen.size(), 3u);
+    EXPECT_THAT(comm->InfoText().toStdString(), ::testing::HasSubstr("error frames: 1"));
+    EXPECT_EQ(info.count(), 1);
+    driver->QueueFrame(Frame(0x184, {4})); // still reading
+    comm->Timer().tick();
+    EXPECT_EQ(seen.size(), 4u);
 }
 
 TEST_F(CommTest, PickingMissingComPortRaisesAndLeavesTransportQuiet)
 {
     Init();
-    portBox.addItem("COM12"); // listed earlier, unplugged since
+    portBox.addItem("COM12", 12); // listed earlier, unplugged since
     EXPECT_THROW(
         {
             try {
@@ -178,7 +240,7 @@ TEST_F(CommTest, PickingMissingComPortRaisesAndLeavesTransportQuiet)
             }
         },
         CommError);
-    EXPECT_EQ(comm->ComNumber(), 12); // the two characters after "COM"
+    EXPECT_EQ(comm->ComNumber(), 12);
     EXPECT_FALSE(comm->Timer().isActive());
     EXPECT_EQ(portBox.currentText(), "COM12");
     EXPECT_FALSE(speedBox.enabled);
@@ -201,7 +263,9 @@ TEST_F(CommTest, BackToUsbShowsDefaultSpeedButKeepsChannelRate)
 {
     Init();
     speedBox.UserSelects("125Kbit");
-    portBox.addItem("COM3");
+    clock.Advance(TUSB2CAN::kSettleWait);
+    comm->Timer().tick();
+    portBox.addItem("COM3", 3);
     EXPECT_THROW(portBox.UserSelects("COM3"), CommError);
     log.clear();
     portBox.UserSelects("USB");
@@ -223,7 +287,7 @@ TEST_F(CommTest, BackToUsbShowsDefaultSpeedButKeepsChannelRate)
 TEST_F(CommTest, HandlerThatThrowsLosesNothingAndDoesNotJamTheTimer)
 {
     Init();
-    usb->SetBitrate(0x0014);
+    OpenAt(0x0014);
     int calls = 0;
     comm->SetOnFrame([&](TComm* sender, int slot) {
         seen.push_back(SlotBytes(sender->Slot(slot)));
@@ -243,7 +307,7 @@ TEST_F(CommTest, HandlerThatThrowsLosesNothingAndDoesNotJamTheTimer)
 TEST_F(CommTest, NestedEventLoopInHandlerNeitherReentersNorLosesFrames)
 {
     Init();
-    usb->SetBitrate(0x0014);
+    OpenAt(0x0014);
     for (uint8_t i = 0; i < 6; ++i)
         driver->QueueFrame(Frame(0x181, {i}));
     int depth = 0;
@@ -271,21 +335,21 @@ TEST_F(CommTest, NestedEventLoopInHandlerNeitherReentersNorLosesFrames)
 TEST_F(CommTest, LongMixedBurstInLargeBatchesReachesHandlerOnceInOrder)
 {
     Init();
-    usb->SetBitrate(0x0014);
+    OpenAt(0x0014);
     constexpr int kFrames = 200000;
     constexpr int kBatch = 5000;
     int next = 0;
     int batchEnd = 0;
-    driver->onRead = [&](CanFrame& f) -> uint32_t {
+    driver->onRead = [&](tervix::BusFrame& f) {
         if (next == batchEnd)
-            return 1;
+            return DriverResult::Empty;
         // Mixed identifiers and lengths; the sequence number rides in the data.
         const int n = next++;
         const uint8_t len = static_cast<uint8_t>(3 + n % 6);
         f = Frame(static_cast<uint32_t>((0x080 + (n % 7) * 0x100 + n % 32) & 0x7FF), {});
-        f.len = len;
+        f.length = len;
         f.data = {uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
-        return 0;
+        return DriverResult::Ok;
     };
     int expected = 0;
     int wrong = 0;
@@ -315,7 +379,7 @@ TEST_F(CommTest, TransportDestroyedBeforeChannelLeavesChannelSafe)
     QSignalSpy destroyed(timer, &QObject::destroyed);
     comm.reset();
     EXPECT_EQ(destroyed.count(), 1);
-    EXPECT_FALSE(usb->HasOnReceive()); // would call into the destroyed transport
+    driver->SetStatus(QStringLiteral("changed")); // would call into the destroyed transport
     usb.reset();
     EXPECT_EQ(log.back(), "close");
 }

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -58,6 +60,9 @@ protected:
         ports.addMapping(QStringLiteral("5=") + peer.path);
         ports.addMapping(QStringLiteral("7=") + other.path);
         usb = std::make_unique<TUSB2CAN>(std::make_unique<FakeDriver>(log), clock);
+        usb->SetBitrate(0x0014); // open, so that a send goes straight to the driver
+        clock.Advance(TUSB2CAN::kSettleWait);
+        usb->Tick();
         comm = std::make_unique<TComm>(*usb, ports);
         comm->SetOnFrame([this](TComm* sender, int slot) {
             auto v = sender->Slot(slot).View();
@@ -76,7 +81,7 @@ protected:
     Pty other;
     ComPortMap ports;
     CallLog log;
-    FakeClock clock{log};
+    tervix::ManualClock clock;
     std::unique_ptr<TUSB2CAN> usb;
     std::unique_ptr<TComm> comm;
     FakeChoiceBox portBox;
@@ -103,6 +108,30 @@ TEST_F(PtyTest, ProbingListsFreeAndHeldPortsAndSkipsMissingOnes)
         ADD_FAILURE() << "no error raised";
     } catch (const CommError& e) {
         EXPECT_EQ(e.text(), "ie_Open - device already open");
+    }
+    EXPECT_FALSE(comm->Timer().isActive());
+}
+
+// Before, a port the user may not open was listed as "already open".
+TEST_F(PtyTest, PortWithoutPermissionIsListedAndPickingItSaysWhatIsWrong)
+{
+    ASSERT_EQ(::fchmod(peer.slave, 0600), 0);
+    // As an ordinary user: root may open anything. The file-system user id
+    // is the one opens are checked against.
+    const int was = setfsuid(65534);
+    struct Restore {
+        int uid;
+        ~Restore() { setfsuid(static_cast<uid_t>(uid)); }
+    } restore{was};
+
+    comm->InitLists(portBox, speedBox);
+    EXPECT_THAT(portBox.items, ElementsAre("USB", "COM5", "COM7"));
+    try {
+        portBox.UserSelects("COM5");
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommError& e) {
+        EXPECT_EQ(e.text(), serial_texts::NoPermission(peer.path));
+        EXPECT_THAT(e.text().toStdString(), ::testing::HasSubstr("dialout"));
     }
     EXPECT_FALSE(comm->Timer().isActive());
 }
@@ -169,7 +198,7 @@ TEST_F(PtyTest, FrameSplitAcrossPollsIsDeliveredOnceWhenComplete)
         peer.Write(b);
         ASSERT_TRUE(QTest::qWaitFor(
             [&] { return comm->Serial().port().bytesAvailable() >= qint64(b.size()); }, kWaitMs));
-        comm->SerialPoll();
+        comm->Timer().tick();
     };
     arrive({0x7E, 0x03});
     arrive({0x00, 0x20, 0x01});
@@ -188,7 +217,7 @@ TEST_F(PtyTest, SwitchingToUsbClosesThePortAndSendsGoToTheChannel)
     portBox.UserSelects("USB");
     EXPECT_FALSE(comm->Serial().isOpen());
     comm->SendFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
-    EXPECT_THAT(log, ::testing::Contains("write 001 t0 l0"));
+    EXPECT_THAT(log, ::testing::Contains("write 001 l0"));
 
     // The port is free again for another program.
     QSerialPort other;

@@ -2,6 +2,7 @@
 // device that misbehaves on purpose.
 #include "fakes.h"
 #include "serialbus_driver.h"
+#include "usb2can.h"
 
 #include <QCanBusDevice>
 #include <QPointer>
@@ -45,37 +46,47 @@ public:
 
 class SerialBusTest : public ::testing::Test {
 protected:
-    SerialBusTest()
-        : driver(QStringLiteral("fake"), QStringLiteral("can0"), [this](QString* error) -> QCanBusDevice* {
-              ++created;
-              if (refuse) {
-                  *error = QStringLiteral("plugin refused");
-                  return nullptr;
-              }
-              auto* d = new FakeCanDevice;
-              d->canOpen = canOpen;
-              d->connectAtOnce = connectAtOnce;
-              device = d;
-              return d;
-          })
+    SerialBusDriver::DeviceFactory Factory()
     {
+        return [this](QString* error) -> QCanBusDevice* {
+            if (refuse) {
+                *error = QStringLiteral("plugin refused");
+                return nullptr;
+            }
+            auto* d = new FakeCanDevice;
+            d->canOpen = canOpen;
+            d->connectAtOnce = connectAtOnce;
+            device = d;
+            return d;
+        };
+    }
+
+    std::string Read()
+    {
+        tervix::BusFrame f;
+        switch (driver.read(f)) {
+        case DriverResult::Ok: return FrameText(f);
+        case DriverResult::ErrorFrame: return "error";
+        case DriverResult::Empty: return "empty";
+        case DriverResult::NotOpen: return "not open";
+        default: return "other";
+        }
     }
 
     bool refuse = false;
     bool canOpen = true;
     bool connectAtOnce = true;
-    int created = 0;
     QPointer<FakeCanDevice> device;
-    SerialBusDriver driver;
+    SerialBusDriver driver{QStringLiteral("fake"), QStringLiteral("can0"), Factory()};
 };
 
 TEST_F(SerialBusTest, InitMapsCodeToBitRateAndRefusesUnknownCodes)
 {
-    ASSERT_EQ(driver.init(0x031C, 0), 0u);
+    ASSERT_EQ(driver.init(0x031C), DriverResult::Ok);
     EXPECT_EQ(device->configurationParameter(QCanBusDevice::BitRateKey).toUInt(), 125000u);
     EXPECT_EQ(driver.statusText(), "fake:can0: connected at 125 kbit/s");
 
-    EXPECT_EQ(driver.init(0x1234, 0), kDriverBadBitRate);
+    EXPECT_EQ(driver.init(0x1234), DriverResult::BadBitRate);
     EXPECT_EQ(driver.device(), nullptr);
     EXPECT_THAT(driver.statusText().toStdString(), ::testing::HasSubstr("unknown bit-rate code"));
 }
@@ -83,21 +94,19 @@ TEST_F(SerialBusTest, InitMapsCodeToBitRateAndRefusesUnknownCodes)
 TEST_F(SerialBusTest, MissingPluginOrInterfaceFailsInitAndEveryCall)
 {
     refuse = true;
-    EXPECT_NE(driver.init(0x001C, 0), 0u);
+    EXPECT_EQ(driver.init(0x001C), DriverResult::Missing);
     EXPECT_THAT(driver.statusText().toStdString(), ::testing::HasSubstr("plugin refused"));
     refuse = false;
     canOpen = false;
-    EXPECT_NE(driver.init(0x001C, 0), 0u);
+    EXPECT_EQ(driver.init(0x001C), DriverResult::Missing);
     EXPECT_THAT(driver.statusText().toStdString(), ::testing::HasSubstr("no such interface"));
-    CanFrame f;
-    EXPECT_NE(driver.read(f), 0u);
-    EXPECT_LE(f.len, 8);
-    EXPECT_NE(driver.write(Frame(1, {1})), 0u);
+    EXPECT_EQ(Read(), "not open");
+    EXPECT_EQ(driver.write(Frame(1, {1})), DriverResult::NotOpen);
 }
 
-TEST_F(SerialBusTest, ReadsDataFramesAndReportsErrorsAsOverlongRecords)
+TEST_F(SerialBusTest, ReadsDataFramesWithTheirFlagsAndErrorFramesAsSuch)
 {
-    ASSERT_EQ(driver.init(0x001C, 0), 0u);
+    ASSERT_EQ(driver.init(0x001C), DriverResult::Ok);
     QCanBusFrame remote(0x123, {});
     remote.setFrameType(QCanBusFrame::RemoteRequestFrame);
     QCanBusFrame extended(0x1ABCDE, QByteArray::fromHex("0102"));
@@ -109,51 +118,66 @@ TEST_F(SerialBusTest, ReadsDataFramesAndReportsErrorsAsOverlongRecords)
                     QCanBusFrame(0x181, QByteArray::fromHex("AA"))});
 
     std::vector<std::string> got;
-    CanFrame f;
-    for (int i = 0; i < 8; ++i) {
-        const uint32_t r = driver.read(f);
-        got.push_back(r == 0 ? FrameText(f) : (f.len > 8 ? "error" : "empty"));
-    }
-    EXPECT_THAT(got, ::testing::ElementsAre("605 t0 l8 40 00 10 00 00 00 00 00", "123 t1 l0",
-                                            "1ABCDE t2 l2 01 02", "100 t0 l8 07 07 07 07 07 07 07 07",
-                                            "error", "181 t0 l1 AA", "empty", "empty"));
+    for (int i = 0; i < 8; ++i)
+        got.push_back(Read());
+    EXPECT_THAT(got, ::testing::ElementsAre("605 l8 40 00 10 00 00 00 00 00", "123 rtr l0",
+                                            "1ABCDE ext l2 01 02", "100 l8 07 07 07 07 07 07 07 07", "error",
+                                            "181 l1 AA", "empty", "empty"));
 }
 
-TEST_F(SerialBusTest, LostConnectionAndReadErrorsShowOnceAsOverlongRecord)
+// Before, one error frame closed the channel and the frames behind it were
+// lost until the next send.
+TEST_F(SerialBusTest, FramesQueuedBehindErrorFramesAndReadErrorsAllArrive)
 {
-    ASSERT_EQ(driver.init(0x001C, 0), 0u);
-    CanFrame f;
+    tervix::ManualClock clock;
+    SerialBusDriver* owned = new SerialBusDriver(QStringLiteral("fake"), QStringLiteral("can0"), Factory());
+    TUSB2CAN channel(std::unique_ptr<CanDriver>(owned), clock);
+    std::vector<std::string> got;
+    channel.SetOnReceive([&](TUSB2CAN*, const tervix::BusFrame& f) { got.push_back(FrameText(f)); });
+    channel.SetBitrate(0x0014);
+    clock.Advance(TUSB2CAN::kSettleWait);
+    channel.Tick();
+    ASSERT_TRUE(channel.IsOpen());
+    device->Arrive({QCanBusFrame(0x181, QByteArray::fromHex("01")), QCanBusFrame(QCanBusFrame::ErrorFrame),
+                    QCanBusFrame(0x182, QByteArray::fromHex("02")),
+                    QCanBusFrame(0x183, QByteArray::fromHex("03"))});
     device->ReadFails();
-    EXPECT_NE(driver.read(f), 0u);
-    EXPECT_GT(f.len, 8);
-    f.len = 0;
-    EXPECT_NE(driver.read(f), 0u);
-    EXPECT_EQ(f.len, 0); // reported once
+    channel.Tick();
+    EXPECT_THAT(got, ::testing::ElementsAre("181 l1 01", "182 l1 02", "183 l1 03"));
+    EXPECT_TRUE(channel.IsOpen());
+    EXPECT_EQ(channel.ErrorFrames(), 2u);
+    device->Arrive({QCanBusFrame(0x184, QByteArray::fromHex("04"))});
+    channel.Tick();
+    EXPECT_EQ(got.size(), 4u);
+}
+
+TEST_F(SerialBusTest, ReadErrorsShowOnceAndALostConnectionAsNotOpen)
+{
+    ASSERT_EQ(driver.init(0x001C), DriverResult::Ok);
+    device->ReadFails();
+    EXPECT_EQ(Read(), "error");
+    EXPECT_EQ(Read(), "empty"); // reported once
+    device->Arrive({QCanBusFrame(0x181, QByteArray::fromHex("AA"))});
     device->Lose();
-    EXPECT_NE(driver.read(f), 0u);
-    EXPECT_GT(f.len, 8);
+    EXPECT_EQ(Read(), "not open");
     EXPECT_THAT(driver.statusText().toStdString(), ::testing::HasSubstr("connection lost"));
 }
 
 TEST_F(SerialBusTest, ClosingOnPurposeIsNotALostBus)
 {
-    ASSERT_EQ(driver.init(0x001C, 0), 0u);
-    EXPECT_EQ(driver.close(), 0u);
+    ASSERT_EQ(driver.init(0x001C), DriverResult::Ok);
+    EXPECT_EQ(driver.close(), DriverResult::Ok);
     EXPECT_EQ(driver.statusText(), "fake:can0: closed");
-    CanFrame f;
-    EXPECT_EQ(driver.read(f), kDriverNotOpen);
-    EXPECT_EQ(f.len, 0);
+    EXPECT_EQ(Read(), "not open");
 }
 
 TEST_F(SerialBusTest, FramesWrittenWhileConnectingAreSentOnceConnected)
 {
     connectAtOnce = false;
-    ASSERT_EQ(driver.init(0x0014, 0), 0u);
+    ASSERT_EQ(driver.init(0x0014), DriverResult::Ok);
     EXPECT_THAT(driver.statusText().toStdString(), ::testing::HasSubstr("connecting at 1000 kbit/s"));
-    CanFrame a = Frame(0x000, {0x01});
-    CanFrame b = Frame(0x605, {0x40, 0x00});
-    EXPECT_EQ(driver.write(a), 0u);
-    EXPECT_EQ(driver.write(b), 0u);
+    EXPECT_EQ(driver.write(Frame(0x000, {0x01})), DriverResult::Ok);
+    EXPECT_EQ(driver.write(Frame(0x605, {0x40, 0x00})), DriverResult::Ok);
     EXPECT_TRUE(device->written.isEmpty());
     device->FinishConnecting();
     ASSERT_EQ(device->written.size(), 2);
@@ -166,12 +190,47 @@ TEST_F(SerialBusTest, FramesWrittenWhileConnectingAreSentOnceConnected)
 TEST_F(SerialBusTest, PendingWritesAreBounded)
 {
     connectAtOnce = false;
-    ASSERT_EQ(driver.init(0x0014, 0), 0u);
+    ASSERT_EQ(driver.init(0x0014), DriverResult::Ok);
     int accepted = 0;
     for (int i = 0; i < 1000; ++i)
-        accepted += driver.write(Frame(1, {1})) == 0;
+        accepted += driver.write(Frame(1, {1})) == DriverResult::Ok;
     EXPECT_LT(accepted, 1000);
     EXPECT_GT(accepted, 0);
+}
+
+struct StatusRateCase {
+    uint32_t rate;
+    const char* status;
+};
+
+class SerialBusSystemRate : public SerialBusTest, public ::testing::WithParamInterface<StatusRateCase> {};
+
+// Before, "connected at 1000 kbit/s" was shown although the interface ran at
+// whatever the system had set.
+TEST_P(SerialBusSystemRate, StatusSaysTheSystemSetsTheRateAndLeavesItAlone)
+{
+    const uint32_t rate = GetParam().rate;
+    SerialBusDriver socketcan(QStringLiteral("socketcan"), QStringLiteral("can0"), Factory(),
+                              [rate] { return rate; });
+    EXPECT_TRUE(socketcan.systemSetsBitRate());
+    ASSERT_EQ(socketcan.init(0x0014), DriverResult::Ok);
+    EXPECT_FALSE(device->configurationParameter(QCanBusDevice::BitRateKey).isValid());
+    EXPECT_EQ(socketcan.statusText(), GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, SerialBusSystemRate,
+    ::testing::Values(StatusRateCase{250000,
+                                     "socketcan:can0: connected; the system sets the bit rate (250 kbit/s "
+                                     "here), the speed box cannot change it"},
+                      StatusRateCase{0,
+                                     "socketcan:can0: connected; the system sets the bit rate, the speed box "
+                                     "cannot change it"}));
+
+TEST(SocketCanRate, NoRateForInterfacesThatAreNotCan)
+{
+    EXPECT_EQ(SocketCanBitRate(QStringLiteral("lo")), 0u);
+    EXPECT_EQ(SocketCanBitRate(QStringLiteral("tervix-no-such-if")), 0u);
 }
 
 } // namespace

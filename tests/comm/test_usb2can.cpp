@@ -1,9 +1,10 @@
-// The USB channel against a scripted driver: exact call sequences.
+// The USB channel against a scripted driver: exact call sequences, and when
+// on the clock each call happens.
 #include "fakes.h"
-#include "poll_timer.h"
 #include "usb2can.h"
 
 #include <QCoreApplication>
+#include <QSignalSpy>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -11,9 +12,13 @@
 #include <memory>
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using namespace std::chrono_literals;
 
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 class Usb2CanTest : public ::testing::Test {
 protected:
@@ -22,50 +27,85 @@ protected:
         auto d = std::make_unique<FakeDriver>(log);
         driver = d.get();
         channel = std::make_unique<TUSB2CAN>(std::move(d), clock);
-        channel->SetOnReceive([this](TUSB2CAN*, CanFrame& f) { received.push_back(FrameText(f)); });
+        channel->SetOnReceive(
+            [this](TUSB2CAN*, const tervix::BusFrame& f) { received.push_back(FrameText(f)); });
+    }
+
+    // Moves the clock on and runs one poll tick; the log shows when.
+    void Elapse(std::chrono::milliseconds d)
+    {
+        log.push_back("+" + std::to_string(d.count()) + "ms");
+        clock.Advance(d);
+        channel->Tick();
+    }
+    // Ticks every 10 ms for `total`; driver calls are logged with the time
+    // since `start`, e.g. "400 init 001C".
+    void Run(std::chrono::milliseconds total, CallLog& timeline, tervix::TimePoint start)
+    {
+        for (auto t = 0ms; t < total; t += 10ms) {
+            const std::size_t before = log.size();
+            channel->Tick();
+            const auto at = std::chrono::duration_cast<std::chrono::milliseconds>(clock.Now() - start);
+            for (std::size_t i = before; i < log.size(); ++i)
+                timeline.push_back(std::to_string(at.count()) + " " + log[i]);
+            clock.Advance(10ms);
+        }
+    }
+    void OpenAt(uint32_t code)
+    {
+        channel->SetBitrate(code);
+        clock.Advance(TUSB2CAN::kSettleWait);
+        channel->Tick();
+        log.clear();
     }
 
     CallLog log;
-    FakeClock clock{log};
+    tervix::ManualClock clock;
     FakeDriver* driver = nullptr;
     std::unique_ptr<TUSB2CAN> channel;
     std::vector<std::string> received;
 };
 
-TEST_F(Usb2CanTest, FirstSendInitialisesWaitsThenWritesLaterSendsOnlyWrite)
+TEST_F(Usb2CanTest, FirstSendInitialisesAndHoldsFramesUntilTheDriverHasSettled)
 {
     EXPECT_EQ(channel->BitrateCode(), 0x001Cu);
     EXPECT_FALSE(channel->IsOpen());
     EXPECT_THAT(log, IsEmpty()); // construction touches nothing
 
-    channel->WriteFrame(std::vector<uint8_t>{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05});
-    channel->WriteFrame(std::vector<uint8_t>{0x7E, 0x00, 0xE0, 0x20});
-    EXPECT_THAT(log, ElementsAre("init 001C 0", "sleep 200", "write 005 t0 l2 01 05", "write 701 t0 l0"));
+    channel->WriteFrame(Bytes{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05});
+    channel->WriteFrame(Bytes{0x7E, 0x00, 0xE0, 0x20});
+    Elapse(199ms);
+    Elapse(1ms);
+    channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, 0x09}); // settled: straight out
+    EXPECT_THAT(log, ElementsAre("init 001C", "+199ms", "+1ms", "write 005 l2 01 05", "write 701 l0",
+                                 "write 001 l1 09"));
     EXPECT_TRUE(channel->IsOpen());
 }
 
 TEST_F(Usb2CanTest, SendAfterFailedInitStillCountsAsOpen)
 {
     std::vector<std::string> errors;
-    channel->SetErrorHook([&](const char* call, uint32_t r) { errors.push_back(call + std::to_string(r)); });
-    driver->initResult = 5;
-    driver->writeResult = 9;
-    channel->WriteFrame(std::vector<uint8_t>{0x7E, 0x00, 0x00, 0x20});
+    channel->SetErrorHook([&](const char* call, DriverResult r) {
+        errors.push_back(std::string(call) + ":" + DriverResultName(r));
+    });
+    driver->initResult = DriverResult::Failed;
+    driver->writeResult = DriverResult::WriteFailed;
+    channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
+    Elapse(200ms);
     EXPECT_TRUE(channel->IsOpen());
-    EXPECT_THAT(errors, ElementsAre("CAN_Init5", "CAN_Write9"));
+    EXPECT_THAT(errors, ElementsAre("CAN_Init:failed", "CAN_Write:write failed"));
 }
 
 struct WriteCase {
-    std::vector<uint8_t> packet;
+    Bytes packet;
     std::string written; // empty: nothing written
 };
 
 class WriteFrameLength : public Usb2CanTest, public ::testing::WithParamInterface<WriteCase> {};
 
-TEST_P(WriteFrameLength, UsesSmallestOfCarriedBytesLengthByteAndEight)
+TEST_P(WriteFrameLength, UsesSmallestOfCarriedBytesLengthAndEight)
 {
-    channel->SetBitrate(0x011C); // open first, so only the write is left to see
-    log.clear();
+    OpenAt(0x011C);
     channel->WriteFrame(GetParam().packet);
     if (GetParam().written.empty())
         EXPECT_THAT(log, IsEmpty());
@@ -75,92 +115,121 @@ TEST_P(WriteFrameLength, UsesSmallestOfCarriedBytesLengthByteAndEight)
 
 INSTANTIATE_TEST_SUITE_P(
     Packets, WriteFrameLength,
-    ::testing::Values(WriteCase{{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05}, "005 t0 l2 01 05"},
-                      // Length byte says 8, three bytes carried.
-                      WriteCase{{0x7E, 0x08, 0xC0, 0xA0, 0x11, 0x22, 0x33}, "605 t0 l3 11 22 33"},
-                      // Length byte smaller than what is carried.
-                      WriteCase{{0x7E, 0x01, 0xC0, 0xA0, 0x11, 0x22, 0x33}, "605 t0 l1 11"},
-                      // The whole byte counts: flag bits make it large, the carried bytes decide.
-                      WriteCase{{0x7E, 0x42, 0xFF, 0xE0, 0xAA, 0xBB}, "7FF t0 l2 AA BB"},
+    ::testing::Values(WriteCase{{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05}, "005 l2 01 05"},
+                      // Length says 8, three bytes carried.
+                      WriteCase{{0x7E, 0x08, 0xC0, 0xA0, 0x11, 0x22, 0x33}, "605 l3 11 22 33"},
+                      // Length smaller than what is carried.
+                      WriteCase{{0x7E, 0x01, 0xC0, 0xA0, 0x11, 0x22, 0x33}, "605 l1 11"},
+                      // The flag bits of byte 1 say what kind of frame it is.
+                      WriteCase{{0x7E, 0x42, 0xFF, 0xE0, 0xAA, 0xBB}, "7FF rtr l2 AA BB"},
+                      WriteCase{{0x7E, 0x81, 0x00, 0x20, 0xAA}, "001 ext l1 AA"},
                       // Never more than eight.
                       WriteCase{{0x7E, 0x0F, 0x00, 0x20, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-                                "001 t0 l8 01 02 03 04 05 06 07 08"},
-                      // Byte 0 is not looked at.
-                      WriteCase{{0x00, 0x01, 0x00, 0x40, 0x7F}, "002 t0 l1 7F"},
-                      // Shorter than a header: nothing reaches the driver.
-                      WriteCase{{0x7E, 0x01, 0x00}, ""}));
+                                "001 l8 01 02 03 04 05 06 07 08"},
+                      // Not a packet (no marker) or shorter than a header: nothing reaches the driver.
+                      WriteCase{{0x00, 0x01, 0x00, 0x40, 0x7F}, ""}, WriteCase{{0x7E, 0x01, 0x00}, ""}));
 
-TEST_F(Usb2CanTest, SetBitrateReinitialisesOnlyOnChange)
+TEST_F(Usb2CanTest, SetBitrateReinitialisesOnlyOnChangeAndHoldsWritesThroughBothWaits)
 {
     channel->SetBitrate(0x001C);
     EXPECT_THAT(log, IsEmpty());
 
     channel->SetBitrate(0x031C); // closed: no close, no first wait
+    Elapse(200ms);
     channel->SetBitrate(0x7F7F); // open: close and wait first
-    EXPECT_THAT(log,
-                ElementsAre("init 031C 0", "sleep 200", "close", "sleep 200", "init 7F7F 0", "sleep 200"));
+    channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, 0x01});
+    Elapse(200ms);
+    Elapse(199ms);
+    Elapse(1ms);
+    EXPECT_THAT(log, ElementsAre("init 031C", "+200ms", "close", "+200ms", "init 7F7F", "+199ms", "+1ms",
+                                 "write 001 l1 01"));
     EXPECT_EQ(channel->BitrateCode(), 0x7F7Fu);
+    EXPECT_FALSE(channel->Settling());
+}
+
+TEST_F(Usb2CanTest, FramesHeldWhileSettlingAreBounded)
+{
+    int dropped = 0;
+    channel->SetErrorHook([&](const char*, DriverResult r) { dropped += r == DriverResult::WriteFailed; });
+    for (int i = 0; i < 100; ++i)
+        channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, uint8_t(i)});
+    Elapse(200ms);
+    const auto writes =
+        std::count_if(log.begin(), log.end(), [](const auto& e) { return e.rfind("write", 0) == 0; });
+    EXPECT_EQ(std::size_t(writes), TUSB2CAN::kMaxHeldFrames);
+    EXPECT_EQ(dropped, 100 - int(TUSB2CAN::kMaxHeldFrames));
+    EXPECT_EQ(log.back(), "write 001 l1 3F"); // the first 64, in order
 }
 
 TEST_F(Usb2CanTest, FailedInitLeavesChannelClosedAndPollReadsNothing)
 {
-    std::vector<std::string> errors;
-    channel->SetErrorHook([&](const char* call, uint32_t) { errors.push_back(call); });
-    driver->initResult = 3;
+    driver->initResult = DriverResult::Failed;
     channel->SetBitrate(0x0014);
     driver->QueueFrame(Frame(0x181, {1}));
-    channel->Poll();
+    Elapse(200ms);
     EXPECT_FALSE(channel->IsOpen());
     EXPECT_EQ(driver->readCalls, 0);
-    EXPECT_THAT(errors, ElementsAre("CAN_Init"));
 }
 
-TEST_F(Usb2CanTest, PollDrainsQueueAndClosesOnOverlongRecord)
+TEST_F(Usb2CanTest, ErrorFramesAreCountedAndFramesBehindThemArrive)
 {
-    channel->SetBitrate(0x0014);
-    driver->QueueFrame(Frame(0x181, {1, 2}));
-    driver->QueueFrame(Frame(0x182, {3}));
-    driver->QueueBusError();
-    driver->QueueFrame(Frame(0x183, {4}));
-    log.clear();
-
+    OpenAt(0x0014);
+    QSignalSpy status(channel.get(), &TUSB2CAN::statusChanged);
+    driver->QueueFrame(Frame(0x181, {1}));
+    driver->QueueErrorFrame();
+    driver->QueueFrame(Frame(0x182, {2}));
+    driver->QueueErrorFrame();
+    driver->QueueFrame(Frame(0x183, {3}));
     channel->Poll();
-    EXPECT_THAT(received, ElementsAre("181 t0 l2 01 02", "182 t0 l1 03"));
-    EXPECT_THAT(log, ElementsAre("close")); // no wait after this close
+    EXPECT_THAT(received, ElementsAre("181 l1 01", "182 l1 02", "183 l1 03"));
+    EXPECT_TRUE(channel->IsOpen());
+    EXPECT_THAT(log, IsEmpty());
+    EXPECT_EQ(channel->ErrorFrames(), 2u);
+    EXPECT_THAT(channel->StatusText().toStdString(), HasSubstr("error frames: 2"));
+    EXPECT_EQ(status.count(), 1); // once per tick, not per error frame
+}
+
+TEST_F(Usb2CanTest, WrongRateReadClosesTheChannelUntilTheNextWrite)
+{
+    OpenAt(0x0014);
+    driver->QueueFrame(Frame(0x181, {1, 2}));
+    driver->QueueWrongRate();
+    driver->QueueFrame(Frame(0x183, {4}));
+    channel->Poll();
+    EXPECT_THAT(received, ElementsAre("181 l2 01 02"));
+    EXPECT_THAT(log, ElementsAre("close"));
     EXPECT_FALSE(channel->IsOpen());
 
     channel->Poll(); // closed: the queued frame stays
-    EXPECT_EQ(received.size(), 2u);
     EXPECT_EQ(driver->reads.size(), 1u);
 
-    channel->WriteFrame(std::vector<uint8_t>{0x7E, 0x00, 0x00, 0x20}); // reopens
-    channel->Poll();
-    EXPECT_THAT(received, ::testing::Contains("183 t0 l1 04"));
+    channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20}); // reopens
+    Elapse(200ms);
+    EXPECT_THAT(received, ElementsAre("181 l2 01 02", "183 l1 04"));
 }
 
-TEST_F(Usb2CanTest, PollStopsWithoutClosingOnEmptyQueue)
+TEST_F(Usb2CanTest, LostDriverIsOpenedAgainByTheNextWrite)
 {
-    channel->SetBitrate(0x0014);
-    driver->QueueFrame(Frame(0x181, {1}));
+    OpenAt(0x0014);
+    driver->reads.push_back({DriverResult::NotOpen, {}});
     channel->Poll();
-    channel->Poll();
-    EXPECT_TRUE(channel->IsOpen());
-    EXPECT_EQ(received.size(), 1u);
-    EXPECT_EQ(driver->readCalls, 3); // frame, empty, empty
+    EXPECT_FALSE(channel->IsOpen());
+    channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
+    EXPECT_THAT(log, ElementsAre("init 0014"));
 }
 
 // A bus running at one rate with a device that answers the wake frame with a
-// few frames; at any other rate each wake frame produces an error record.
+// few frames; at any other rate each wake frame brings a wrong-rate read.
 class BusAtRate {
 public:
     BusAtRate(FakeDriver& driver, CallLog& log, uint16_t busCode, int answers, int maxErrors = 1000)
         : log_(log), busCode_(busCode), answers_(answers), errorsLeft_(maxErrors)
     {
-        driver.onRead = [this](CanFrame& f) { return Read(f); };
+        driver.onRead = [this](tervix::BusFrame& f) { return Read(f); };
     }
-    void Track()
+    DriverResult Read(tervix::BusFrame& f)
     {
-        // The fake logs init/write; follow them to know the rate and whether woken.
+        // Follow the driver calls to know the rate and whether woken.
         for (; seen_ < log_.size(); ++seen_) {
             const std::string& e = log_[seen_];
             if (e.rfind("init ", 0) == 0) {
@@ -170,25 +239,20 @@ public:
                 woken_ = true;
             }
         }
-    }
-    uint32_t Read(CanFrame& f)
-    {
-        Track();
         if (!woken_)
-            return 1;
+            return DriverResult::Empty;
         if (code_ != busCode_) {
             if (errorsLeft_ == 0)
-                return 1;
+                return DriverResult::Empty;
             --errorsLeft_;
             woken_ = false;
-            f.len = 0xFF;
-            return 2;
+            return DriverResult::WrongBitRate;
         }
         if (sent_ == answers_)
-            return 1;
+            return DriverResult::Empty;
         ++sent_;
-        f = Frame(0x700 + 0x05, {uint8_t(sent_)});
-        return 0;
+        f = Frame(0x705, {uint8_t(sent_)});
+        return DriverResult::Ok;
     }
 
 private:
@@ -202,104 +266,127 @@ private:
     int errorsLeft_;
 };
 
-TEST_F(Usb2CanTest, SearchStepsThroughRatesAndReportsEveryQueuedAnswer)
+TEST_F(Usb2CanTest, SearchStepsThroughRatesWithTheWaitsAndReportsEveryQueuedAnswer)
 {
-    PollTimer timer;
-    channel->AttachTimer(&timer);
     BusAtRate bus(*driver, log, 0x011C, 5);
     std::vector<std::string> found;
     std::vector<uint32_t> foundAt;
-    channel->StartSearch([&](TUSB2CAN* sender, CanFrame& f) {
+    const tervix::TimePoint start = clock.Now();
+    CallLog timeline;
+    channel->StartSearch([&](TUSB2CAN* sender, const tervix::BusFrame& f) {
         found.push_back(FrameText(f));
         foundAt.push_back(sender->BitrateCode());
     });
-    const CallLog start{"init 0014 0", "sleep 200", "write 000 t0 l1 01"};
-    EXPECT_EQ(log, start);
-
-    timer.tick(); // errors at 1M and 500k, answers at 250k, all in one tick
-    EXPECT_THAT(log, ElementsAre("init 0014 0", "sleep 200", "write 000 t0 l1 01",                       //
-                                 "close", "sleep 200", "init 001C 0", "sleep 200", "write 000 t0 l1 01", //
-                                 "close", "sleep 200", "init 011C 0", "sleep 200", "write 000 t0 l1 01"));
-    EXPECT_THAT(found,
-                ElementsAre("705 t0 l1 01", "705 t0 l1 02", "705 t0 l1 03", "705 t0 l1 04", "705 t0 l1 05"));
+    timeline.push_back("0 " + log.at(0));
+    Run(1500ms, timeline, start);
+    EXPECT_THAT(timeline, ElementsAre("0 init 0014", "200 write 000 l1 01", "200 close",   //
+                                      "400 init 001C", "600 write 000 l1 01", "600 close", //
+                                      "800 init 011C", "1000 write 000 l1 01"));
+    EXPECT_THAT(found, ElementsAre("705 l1 01", "705 l1 02", "705 l1 03", "705 l1 04", "705 l1 05"));
     EXPECT_THAT(foundAt, ::testing::Each(0x011Cu));
+    EXPECT_FALSE(channel->Searching());
 
-    // The timer is back on the normal poll: later frames are received, not found.
+    // Back on the normal poll: later frames are received, not found.
     driver->onRead = nullptr;
     driver->QueueFrame(Frame(0x185, {9}));
-    timer.tick();
+    channel->Tick();
     EXPECT_EQ(found.size(), 5u);
-    EXPECT_THAT(received, ElementsAre("185 t0 l1 09"));
+    EXPECT_THAT(received, ElementsAre("185 l1 09"));
 }
 
 TEST_F(Usb2CanTest, SearchWrapsFromSlowestRateBackToFastest)
 {
-    PollTimer timer;
-    channel->AttachTimer(&timer);
     BusAtRate bus(*driver, log, 0x1234 /* nothing answers */, 0, 9);
-    channel->StartSearch([](TUSB2CAN*, CanFrame&) {});
-    timer.tick();
+    channel->StartSearch([](TUSB2CAN*, const tervix::BusFrame&) {});
+    CallLog timeline;
+    Run(5000ms, timeline, clock.Now());
     std::vector<std::string> inits;
     for (const auto& e : log)
         if (e.rfind("init", 0) == 0)
             inits.push_back(e.substr(5, 4));
     EXPECT_THAT(inits,
                 ElementsAre("0014", "001C", "011C", "031C", "432F", "472F", "532F", "672F", "7F7F", "0014"));
+    EXPECT_TRUE(channel->Searching());
 }
 
 TEST_F(Usb2CanTest, SearchFromClosedChannelAtFirstRateWritesWakeFrameOnly)
 {
-    driver->initResult = 1;
+    driver->initResult = DriverResult::Failed;
     channel->SetBitrate(0x0014); // fails: closed at 1 Mbit/s
-    driver->initResult = 0;
+    Elapse(200ms);
+    driver->initResult = DriverResult::Ok;
     log.clear();
     driver->QueueFrame(Frame(0x181, {1}));
     bool found = false;
-    channel->StartSearch([&](TUSB2CAN*, CanFrame&) { found = true; });
-    channel->SearchPoll();
-    EXPECT_THAT(log, ElementsAre("write 000 t0 l1 01"));
+    channel->StartSearch([&](TUSB2CAN*, const tervix::BusFrame&) { found = true; });
+    Elapse(200ms);
+    EXPECT_THAT(log, ElementsAre("write 000 l1 01", "+200ms"));
     EXPECT_FALSE(found);
     EXPECT_EQ(driver->readCalls, 0);
 }
 
-TEST_F(Usb2CanTest, SearchStopsWhenWakeFrameCannotBeWritten)
+TEST_F(Usb2CanTest, SearchStopsReadingWhenWakeFrameCannotBeWritten)
 {
-    channel->StartSearch([](TUSB2CAN*, CanFrame&) {});
-    driver->QueueBusError();
+    channel->StartSearch([](TUSB2CAN*, const tervix::BusFrame&) {});
+    Elapse(200ms);
+    driver->QueueWrongRate();
     driver->QueueFrame(Frame(0x181, {1}));
-    driver->writeResult = 4;
-    log.clear();
-    channel->SearchPoll();
-    EXPECT_THAT(log, ElementsAre("close", "sleep 200", "init 001C 0", "sleep 200", "write 000 t0 l1 01"));
-    EXPECT_EQ(driver->reads.size(), 1u); // not read again in this tick
+    channel->Tick();
+    driver->writeResult = DriverResult::WriteFailed;
+    Elapse(200ms);
+    Elapse(200ms);
+    EXPECT_THAT(log, ElementsAre("init 0014", "+200ms", "write 000 l1 01", "close", "+200ms", "init 001C",
+                                 "+200ms", "write 000 l1 01"));
+    EXPECT_EQ(driver->reads.size(), 1u); // not read in the tick the wake frame failed
 }
 
-TEST_F(Usb2CanTest, DestructionClosesDriverAndStopsLiveTimerOnly)
-{
-    {
-        PollTimer timer;
-        channel->AttachTimer(&timer);
-        EXPECT_TRUE(timer.isActive());
-        channel.reset();
-        EXPECT_FALSE(timer.isActive());
-    }
-    EXPECT_EQ(log.back(), "close");
+struct SystemRateCase {
+    uint32_t interfaceRate;
+    std::vector<std::string> calls;
+    uint32_t foundAt;
+    const char* searchText;
+};
 
-    // Timer gone before the channel: the channel leaves it alone.
-    CallLog log2;
-    FakeClock clock2(log2);
-    auto channel2 = std::make_unique<TUSB2CAN>(std::make_unique<FakeDriver>(log2), clock2);
-    auto timer = std::make_unique<PollTimer>();
-    channel2->AttachTimer(timer.get());
-    timer.reset();
-    channel2.reset();
-    EXPECT_THAT(log2, ElementsAre("close"));
+class SystemSetRate : public Usb2CanTest, public ::testing::WithParamInterface<SystemRateCase> {};
+
+TEST_P(SystemSetRate, SearchLooksAtTheInterfaceRateAndSaysWhichItIs)
+{
+    driver->systemRate = true;
+    driver->interfaceRate = GetParam().interfaceRate;
+    std::vector<uint32_t> foundAt;
+    channel->StartSearch([&](TUSB2CAN* s, const tervix::BusFrame&) { foundAt.push_back(s->BitrateCode()); });
+    EXPECT_THAT(channel->StatusText().toStdString(), HasSubstr(GetParam().searchText));
+    clock.Advance(200ms);
+    // Error frames cannot mean "another rate" here: the search stays.
+    driver->QueueErrorFrame();
+    driver->QueueFrame(Frame(0x18A, {1}));
+    channel->Tick();
+    EXPECT_EQ(log, GetParam().calls);
+    EXPECT_THAT(foundAt, ElementsAre(GetParam().foundAt));
+    EXPECT_THAT(channel->StatusText().toStdString(), ::testing::Not(HasSubstr("searching")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, SystemSetRate,
+    ::testing::Values(SystemRateCase{250000,
+                                     {"init 011C", "write 000 l1 01"},
+                                     0x011C,
+                                     "searching for the node at the interface's rate of 250 kbit/s"},
+                      SystemRateCase{0,
+                                     {"init 001C", "write 000 l1 01"},
+                                     0x001C,
+                                     "searching for the node at the system's rate"}));
+
+TEST_F(Usb2CanTest, DestructionClosesTheDriverWhateverItsState)
+{
+    channel.reset();
+    EXPECT_THAT(log, ElementsAre("close"));
 }
 
 TEST(UsbChannelInstall, ApplicationObjectOwnsTheOneChannel)
 {
     CallLog log;
-    FakeClock clock(log);
+    tervix::ManualClock clock;
     TUSB2CAN* first =
         InstallUsbChannel(QCoreApplication::instance(), std::make_unique<FakeDriver>(log), clock);
     EXPECT_EQ(UsbChannel(), first);

@@ -25,28 +25,27 @@ TEST(VirtualCan, TwoDriversExchangeFrames)
 {
     SerialBusDriver a(QStringLiteral("virtualcan"), QStringLiteral("can0"));
     SerialBusDriver b(QStringLiteral("virtualcan"), QStringLiteral("can0"));
-    ASSERT_EQ(b.init(0x001C, 0), 0u);
+    ASSERT_EQ(b.init(0x001C), DriverResult::Ok);
     ASSERT_TRUE(QTest::qWaitFor([&] { return Connected(b); }, kWaitMs));
     // Written while still connecting: held, then sent.
-    ASSERT_EQ(a.init(0x001C, 0), 0u);
-    ASSERT_EQ(a.write(Frame(0x605, {0x40, 0x00, 0x10, 0x00})), 0u);
+    ASSERT_EQ(a.init(0x001C), DriverResult::Ok);
+    ASSERT_EQ(a.write(Frame(0x605, {0x40, 0x00, 0x10, 0x00})), DriverResult::Ok);
 
-    CanFrame f;
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.read(f) == 0; }, kWaitMs));
-    EXPECT_EQ(FrameText(f), "605 t0 l4 40 00 10 00");
+    tervix::BusFrame f;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.read(f) == DriverResult::Ok; }, kWaitMs));
+    EXPECT_EQ(FrameText(f), "605 l4 40 00 10 00");
     EXPECT_EQ(b.statusText(), "virtualcan:can0: connected at 500 kbit/s");
 
     ASSERT_TRUE(Connected(a));
-    ASSERT_EQ(b.write(Frame(0x585, {0x4B, 0x00, 0x10})), 0u);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return a.read(f) == 0; }, kWaitMs));
-    EXPECT_EQ(FrameText(f), "585 t0 l3 4B 00 10");
+    ASSERT_EQ(b.write(Frame(0x585, {0x4B, 0x00, 0x10})), DriverResult::Ok);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return a.read(f) == DriverResult::Ok; }, kWaitMs));
+    EXPECT_EQ(FrameText(f), "585 l3 4B 00 10");
 }
 
 TEST(VirtualCan, FramesFromAnotherClientReachTheFrameHandlerAndBack)
 {
     const ComPortMap noPorts = NoSerialPorts();
-    CallLog log;
-    FakeClock clock(log);
+    tervix::ManualClock clock;
     TUSB2CAN usb(std::make_unique<SerialBusDriver>(QStringLiteral("virtualcan"), QStringLiteral("can0")),
                  clock);
     TComm comm(usb, noPorts);
@@ -65,8 +64,10 @@ TEST(VirtualCan, FramesFromAnotherClientReachTheFrameHandlerAndBack)
     ASSERT_NE(peer, nullptr) << error.toStdString();
     ASSERT_TRUE(peer->connectDevice());
 
-    // The first send opens the channel (the wait goes to the fake clock).
+    // The first send opens the channel; the frame goes out once the driver
+    // has settled, by the clock the real timer's ticks read.
     comm.SendFrame(std::vector<uint8_t>{0x7E, 0x02, 0x00, 0x00, 0x01, 0x05});
+    clock.Advance(TUSB2CAN::kSettleWait);
     EXPECT_THAT(comm.InfoText().toStdString(), ::testing::HasSubstr("virtualcan:can0"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return peer->framesAvailable() > 0; }, kWaitMs));
     const QCanBusFrame out = peer->readFrame();
@@ -75,10 +76,14 @@ TEST(VirtualCan, FramesFromAnotherClientReachTheFrameHandlerAndBack)
 
     ASSERT_TRUE(peer->writeFrame(QCanBusFrame(0x701, QByteArray::fromHex("05"))));
     ASSERT_TRUE(peer->writeFrame(QCanBusFrame(0x185, QByteArray::fromHex("0102030405060708"))));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 2; }, kWaitMs)); // the real 3 ms timer polls
-    EXPECT_THAT(
-        seen, ::testing::ElementsAre(::testing::ElementsAre(0x7E, 0x01, 0xE0, 0x20, 0x05),
-                                     ::testing::ElementsAre(0x7E, 0x08, 0x30, 0xA0, 1, 2, 3, 4, 5, 6, 7, 8)));
+    QCanBusFrame extended(0x18FF0102, QByteArray::fromHex("0A"));
+    extended.setExtendedFrameFormat(true);
+    ASSERT_TRUE(peer->writeFrame(extended));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 3; }, kWaitMs)); // the real 3 ms timer polls
+    EXPECT_THAT(seen,
+                ::testing::ElementsAre(::testing::ElementsAre(0x7E, 0x01, 0xE0, 0x20, 0x05),
+                                       ::testing::ElementsAre(0x7E, 0x08, 0x30, 0xA0, 1, 2, 3, 4, 5, 6, 7, 8),
+                                       ::testing::ElementsAre(0x7E, 0x81, 0x20, 0x40, 0x0A)));
 }
 
 } // namespace

@@ -1,13 +1,15 @@
-// Fakes at the edges of the comm layer: a scripted CAN driver, a clock that
-// records its waits instead of sleeping, and a plain choice box.
+// Fakes at the edges of the comm layer: a scripted CAN driver and a plain
+// choice box. Time comes from tervix::ManualClock; the channel's waits show as
+// driver calls that happen only once the clock has moved far enough.
 #pragma once
 
+#include "can_driver.h"
 #include "choice_box.h"
 #include "clock.h"
 #include "no_serial_ports.h"
-#include "pcan_usb.h"
 
 #include <QCoreApplication>
+#include <QList>
 #include <QStringList>
 
 #include <cstdio>
@@ -16,99 +18,83 @@
 #include <string>
 #include <vector>
 
-// Driver calls and waits, in the order they happened.
+// Driver calls, in the order they happened.
 using CallLog = std::vector<std::string>;
 
-inline std::string FrameText(const CanFrame& f)
+// "605 l3 11 22 33"; extended and remote frames say so before the length.
+inline std::string FrameText(const tervix::BusFrame& f)
 {
     char buf[64];
-    int n =
-        std::snprintf(buf, sizeof buf, "%03X t%u l%u", unsigned(f.id), unsigned(f.msgType), unsigned(f.len));
+    int n = std::snprintf(buf, sizeof buf, "%03X%s%s l%u", unsigned(f.id), f.extended ? " ext" : "",
+                          f.remote ? " rtr" : "", unsigned(f.length));
     std::string s(buf, static_cast<std::size_t>(n));
-    for (unsigned i = 0; i < f.len && i < 8; ++i) {
+    for (unsigned i = 0; i < f.length && i < 8; ++i) {
         std::snprintf(buf, sizeof buf, " %02X", unsigned(f.data[i]));
         s += buf;
     }
     return s;
 }
 
-inline CanFrame Frame(uint32_t id, std::vector<uint8_t> data)
+inline tervix::BusFrame Frame(std::uint32_t id, std::vector<std::uint8_t> data)
 {
-    CanFrame f;
-    f.id = id;
-    f.len = static_cast<uint8_t>(data.size());
-    for (std::size_t i = 0; i < data.size() && i < 8; ++i)
-        f.data[i] = data[i];
-    return f;
+    return tervix::MakeFrame(id, data);
 }
-
-class FakeClock final : public tervix::Clock {
-public:
-    explicit FakeClock(CallLog& log) : log_(log) {}
-    std::chrono::system_clock::time_point Now() const override { return {}; }
-    void Sleep(std::chrono::milliseconds d) override { log_.push_back("sleep " + std::to_string(d.count())); }
-
-private:
-    CallLog& log_;
-};
 
 class FakeDriver : public CanDriver {
 public:
     struct Read {
-        uint32_t result;
-        CanFrame frame; // written into the record when result is 0, or when len > 8
+        DriverResult result;
+        tervix::BusFrame frame; // written into the caller's frame when result is Ok
     };
 
     explicit FakeDriver(CallLog& log) : log_(log) {}
 
-    uint32_t init(uint16_t code, int msgType) override
+    DriverResult init(std::uint16_t code) override
     {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "init %04X %d", unsigned(code), msgType);
+        std::snprintf(buf, sizeof buf, "init %04X", unsigned(code));
         log_.push_back(buf);
         return initResult;
     }
-    uint32_t close() override
+    DriverResult close() override
     {
         log_.push_back("close");
         return closeResult;
     }
-    uint32_t read(CanFrame& frame) override
+    DriverResult read(tervix::BusFrame& frame) override
     {
         ++readCalls;
         if (onRead)
             return onRead(frame);
         if (reads.empty())
-            return 1; // queue empty, record untouched
-        Read r = reads.front();
+            return DriverResult::Empty;
+        const Read r = reads.front();
         reads.pop_front();
-        if (r.result == 0 || r.frame.len > 8)
+        if (r.result == DriverResult::Ok)
             frame = r.frame;
-        if (logReads)
-            log_.push_back(r.result == 0 ? "read " + FrameText(frame) : "read error");
         return r.result;
     }
-    uint32_t write(const CanFrame& frame) override
+    DriverResult write(const tervix::BusFrame& frame) override
     {
         log_.push_back("write " + FrameText(frame));
         return writeResult;
     }
+    bool systemSetsBitRate() const override { return systemRate; }
+    std::uint32_t interfaceBitRate() const override { return interfaceRate; }
 
-    void QueueFrame(const CanFrame& f) { reads.push_back({0, f}); }
-    void QueueBusError()
-    {
-        CanFrame f;
-        f.len = 0xFF;
-        reads.push_back({7, f});
-    }
+    void QueueFrame(const tervix::BusFrame& f) { reads.push_back({DriverResult::Ok, f}); }
+    void QueueWrongRate() { reads.push_back({DriverResult::WrongBitRate, {}}); }
+    void QueueErrorFrame() { reads.push_back({DriverResult::ErrorFrame, {}}); }
+    void SetStatus(const QString& text) { setStatusText(text); }
 
-    uint32_t initResult = 0;
-    uint32_t closeResult = 0;
-    uint32_t writeResult = 0;
-    bool logReads = false;
+    DriverResult initResult = DriverResult::Ok;
+    DriverResult closeResult = DriverResult::Ok;
+    DriverResult writeResult = DriverResult::Ok;
+    bool systemRate = false;
+    std::uint32_t interfaceRate = 0;
     int readCalls = 0;
     std::deque<Read> reads;
-    std::function<uint32_t(CanFrame&)> onRead;
+    std::function<DriverResult(tervix::BusFrame&)> onRead;
 
 private:
     CallLog& log_;
@@ -119,13 +105,15 @@ public:
     void clear() override
     {
         items.clear();
+        data.clear();
         tips.clear();
         index = -1;
         text.clear();
     }
-    void addItem(const QString& t) override
+    void addItem(const QString& t, int d = 0) override
     {
         items << t;
+        data << d;
         tips << QString();
     }
     void setItemToolTip(int i, const QString& tip) override { tips[i] = tip; }
@@ -137,6 +125,7 @@ public:
     }
     int currentIndex() const override { return index; }
     QString currentText() const override { return text; }
+    int currentData() const override { return index >= 0 ? data[index] : 0; }
     void setCurrentText(const QString& t) override
     {
         // As a combo box: an entry with that text is selected, else the text shows alone.
@@ -162,6 +151,7 @@ public:
     }
 
     QStringList items;
+    QList<int> data;
     QStringList tips;
     int index = -1;
     QString text;

@@ -1,0 +1,44 @@
+// What the transport needs of a CAN adapter: the USB channel and the serial
+// link both are one. The transport picks one by the port box and talks to it
+// only through this.
+#pragma once
+
+#include "frame_packet.h"
+#include "receive_ring.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+class Adapter {
+public:
+    virtual ~Adapter() = default;
+
+    // Open throws CommError when the adapter cannot be used.
+    virtual void Open() = 0;
+    virtual void Close() = 0;
+    // One packet; the serial link throws CommError when its port is not open.
+    virtual void Send(tervix::ByteView packet) = 0;
+    // One poll tick: everything the adapter has buffered goes into the ring.
+    virtual void PollInto(tervix::ReceiveRing& ring) = 0;
+    // For the "Comm Info" label.
+    virtual QString StateText() const = 0;
+
+    // Whether the speed box chooses this adapter's bus rate.
+    virtual bool ChoosesBitRate() const { return false; }
+    virtual void SetBitRateCode(std::uint32_t) {}
+
+    // Called whenever StateText() may have changed.
+    void SetOnStateChanged(std::function<void()> handler) { onStateChanged_ = std::move(handler); }
+
+protected:
+    void StateChanged() const
+    {
+        if (onStateChanged_)
+            onStateChanged_();
+    }
+
+private:
+    std::function<void()> onStateChanged_;
+};

@@ -1,0 +1,25 @@
+#include "can_driver.h"
+
+const char* DriverResultName(DriverResult result)
+{
+    switch (result) {
+    case DriverResult::Ok: return "ok";
+    case DriverResult::Empty: return "empty";
+    case DriverResult::WrongBitRate: return "wrong bit rate";
+    case DriverResult::ErrorFrame: return "error frame";
+    case DriverResult::NotOpen: return "not open";
+    case DriverResult::Missing: return "missing";
+    case DriverResult::WriteFailed: return "write failed";
+    case DriverResult::BadBitRate: return "bad bit rate";
+    case DriverResult::Failed: return "failed";
+    }
+    return "?";
+}
+
+void CanDriver::setStatusText(const QString& text)
+{
+    if (text == status_)
+        return;
+    status_ = text;
+    emit statusChanged(status_);
+}
