@@ -16,7 +16,7 @@ LogView::LogView(QWidget* parent, std::size_t capacity) : QAbstractScrollArea(pa
 {
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFocusPolicy(Qt::StrongFocus);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
@@ -37,12 +37,21 @@ void LogView::AppendLine(std::string_view line)
         head_ = (head_ + 1) % capacity_;
     }
     ++total_;
+    // The font is meant to be fixed-width, so the widest line is the one with
+    // most characters; measured once, when such a line comes.
+    if (line.size() > longest_) {
+        longest_ = line.size();
+        longestWidth_ = fontMetrics().horizontalAdvance(
+            QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+    }
     ScheduleSync();
 }
 
 void LogView::Clear()
 {
     head_ = count_ = 0;
+    longest_ = 0;
+    longestWidth_ = 0;
     topAbs_ = total_;
     hasSelection_ = false;
     follow_ = true;
@@ -126,7 +135,8 @@ void LogView::ScheduleSync()
     if (syncPending_)
         return;
     syncPending_ = true;
-    QTimer::singleShot(0, this, &LogView::Sync);
+    // At most one catch-up per display frame, however fast lines come.
+    QTimer::singleShot(kSyncDelayMs, this, &LogView::Sync);
 }
 
 void LogView::Sync()
@@ -152,6 +162,11 @@ void LogView::UpdateScrollBar()
     bar->setPageStep(rows);
     bar->setSingleStep(1);
     bar->setValue(static_cast<int>(topAbs_ - FirstAbs()));
+    QScrollBar* hbar = horizontalScrollBar();
+    const int contentWidth = 8 + longestWidth_;
+    hbar->setRange(0, std::max(0, contentWidth - viewport()->width()));
+    hbar->setPageStep(viewport()->width());
+    hbar->setSingleStep(fontMetrics().horizontalAdvance(QLatin1Char('0')) * 4);
     adjustingScroll_ = false;
 }
 
@@ -202,7 +217,7 @@ void LogView::paintEvent(QPaintEvent*)
         } else {
             p.setPen(pal.color(QPalette::Text));
         }
-        p.drawText(4, y + ascent, QString::fromLatin1(AbsLine(abs)));
+        p.drawText(4 - horizontalScrollBar()->value(), y + ascent, QString::fromLatin1(AbsLine(abs)));
     }
 }
 
@@ -251,7 +266,8 @@ void LogView::keyPressEvent(QKeyEvent* event)
     } else if (event->key() == Qt::Key_Home || event->matches(QKeySequence::MoveToStartOfDocument)) {
         ScrollToAbs(FirstAbs());
     } else if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown ||
-               event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+               event->key() == Qt::Key_Up || event->key() == Qt::Key_Down || event->key() == Qt::Key_Left ||
+               event->key() == Qt::Key_Right) {
         QAbstractScrollArea::keyPressEvent(event);
     } else {
         event->ignore();

@@ -13,6 +13,7 @@ class LogView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     static constexpr std::size_t kDefaultCapacity = 100000;
+    static constexpr int kSyncDelayMs = 16;
 
     explicit LogView(QWidget* parent = nullptr, std::size_t capacity = kDefaultCapacity);
 
@@ -59,6 +60,8 @@ private:
     std::vector<std::string> ring_;
     std::size_t head_ = 0;          // ring index of the oldest line
     std::size_t count_ = 0;
+    std::size_t longest_ = 0;       // characters of the longest line appended
+    int longestWidth_ = 0;          // its width in pixels
     std::uint64_t total_ = 0;       // lines ever appended; absolute numbers count from 0
     std::uint64_t topAbs_ = 0;      // absolute number of the first row shown
     bool follow_ = true;            // keep the newest line in sight

@@ -31,6 +31,8 @@ int main(int argc, char** argv)
         "  PLUGIN:INTERFACE      any Qt SerialBus plugin, e.g. peakcan:usb0,\n"
         "                        socketcan:can0 (PCAN-USB through the Linux kernel driver),\n"
         "                        virtualcan:can0 (Qt's loopback bus)\n"
+        "  sim[:OPTIONS]         a simulated weighing node inside the program, e.g.\n"
+        "                        sim:node=3,rate=125,units=2 (see tervix-sim --help)\n"
         "Default: " + DefaultCanOption() + "\n\n"
         "Serial CAN adapters appear in the PORT box as COM1..COM99. On Linux COM1-32 are\n"
         "/dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31; --com maps any\n"
@@ -64,6 +66,9 @@ int main(int argc, char** argv)
     adapters.usb = InstallUsbChannel(&app, std::move(driver));
 
     TForm1 form(DefaultMessageSink(), tervix::DefaultClock(), std::move(adapters));
+    // Nobody must take the simulated node for a real one.
+    if (IsSimulatedOption(parser.value(can)))
+        form.setWindowTitle(form.windowTitle() + QStringLiteral(" - simulated unit"));
     form.show();
     return app.exec();
 }

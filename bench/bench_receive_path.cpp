@@ -28,7 +28,7 @@ enum class Mix { Tpdo1, Logged, Sdo, Serial };
 // batch sizes of that mix.
 std::unique_ptr<bench::Rig> current;
 Mix currentMix{};
-std::vector<CanFrame> frames;
+std::vector<tervix::BusFrame> frames;
 
 bench::Rig& RigFor(Mix mix, ComPortMap ports = NoSerialPorts())
 {
@@ -59,16 +59,16 @@ void RunUsbMix(benchmark::State& state, Mix mix)
     const auto batch = static_cast<std::uint64_t>(state.range(0));
     bench::Rig& rig = RigFor(mix);
     TForm1& form = *rig.form;
-    form.WatchdogTimer->stop(); // its sends would measure the channel, not the receive path
-    rig.Show(mix == Mix::Tpdo1 ? form.DataSheet : form.tsComm);
-    if (mix == Mix::Logged && form.Memo1->LineCount() < form.Memo1->Capacity()) {
+    form.Decoder().NmtStop(); // the watchdog's sends would measure the channel, not the receive path
+    rig.Show(mix == Mix::Tpdo1 ? "DataSheet" : "tsComm");
+    if (mix == Mix::Logged && form.Log()->LineCount() < form.Log()->Capacity()) {
         // A long-running window has a full log; that is the steady state.
-        rig.driver->Queue(form.Memo1->Capacity());
+        rig.driver->Queue(form.Log()->Capacity());
         rig.Tick();
     }
 
     const std::uint64_t countedBefore = rig.FramesCounted();
-    const std::uint64_t linesBefore = form.Memo1->LineCount();
+    const std::uint64_t linesBefore = form.Log()->LineCount();
     for (auto _ : state) {
         rig.driver->Queue(batch);
         rig.Tick();
@@ -78,9 +78,9 @@ void RunUsbMix(benchmark::State& state, Mix mix)
         state.SkipWithError("frames were lost or counted twice");
     else if (rig.sink.shown != 0)
         state.SkipWithError("the mix raised a message box");
-    else if (mix == Mix::Logged && form.Memo1->LineCount() != form.Memo1->Capacity())
+    else if (mix == Mix::Logged && form.Log()->LineCount() != form.Log()->Capacity())
         state.SkipWithError("logged frames did not reach the log");
-    else if (mix != Mix::Logged && form.Memo1->LineCount() != linesBefore)
+    else if (mix != Mix::Logged && form.Log()->LineCount() != linesBefore)
         state.SkipWithError("frames that are not logged reached the log");
     ReportRates(state, sent);
 }
@@ -109,8 +109,8 @@ using Pty = PtyPair;
 std::vector<std::uint8_t> SerialStream(std::size_t count)
 {
     std::vector<std::uint8_t> stream;
-    for (const CanFrame& f : bench::Tpdo1Frames(count)) {
-        const tervix::FramePacket p = tervix::MakePacket(f.id, std::span(f.data.data(), f.len));
+    for (const tervix::BusFrame& f : bench::Tpdo1Frames(count)) {
+        const tervix::FramePacket p = tervix::EncodePacket(f);
         stream.insert(stream.end(), p.begin(), p.end());
     }
     return stream;
@@ -127,10 +127,11 @@ void BM_ReceiveSerial(benchmark::State& state)
     ports.addMapping(QStringLiteral("5=") + peer.path);
     bench::Rig& rig = RigFor(Mix::Serial, ports);
     TForm1& form = *rig.form;
-    form.WatchdogTimer->stop();
+    form.Decoder().NmtStop();
     TComm& comm = *form.Comm();
     if (comm.ComNumber() != 5) {
-        form.cbxAdaptorPort->setCurrentText(QStringLiteral("COM5"));
+        auto* portBox = form.findChild<QComboBox*>(QStringLiteral("cbxAdaptorPort"));
+        portBox->setCurrentIndex(portBox->findText(QStringLiteral("COM5")));
         comm.PortChange();
         comm.Timer().stop(); // the loop below runs the ticks
     }
@@ -138,7 +139,7 @@ void BM_ReceiveSerial(benchmark::State& state)
         state.SkipWithError("the pseudo-terminal did not open as COM5");
         return;
     }
-    rig.Show(form.DataSheet);
+    rig.Show("DataSheet");
 
     // Values change from batch to batch, so every tick has boxes to repaint.
     const auto batch = static_cast<std::size_t>(state.range(0));
@@ -146,7 +147,7 @@ void BM_ReceiveSerial(benchmark::State& state)
     const std::size_t batchBytes = stream.size() / kFrameArraySize * batch;
     std::size_t offset = 0;
     QSerialPort& port = comm.Serial().port();
-    auto counted = [&] { return std::uint64_t(form.FrameCounters[tervix::kTpdo1]); };
+    auto counted = [&] { return std::uint64_t(form.Decoder().Count(tervix::kTpdo1)); };
     const std::uint64_t countedBefore = counted();
     std::uint64_t target = countedBefore;
     for (auto _ : state) {

@@ -32,11 +32,11 @@
 
 namespace bench {
 
-// Real time stamps, but the channel's settle waits cost nothing.
+// Real time stamps. The channel's settle waits no longer block; they pass
+// with the ticks.
 class NoWaitClock final : public tervix::Clock {
 public:
-    std::chrono::system_clock::time_point Now() const override { return std::chrono::system_clock::now(); }
-    void Sleep(std::chrono::milliseconds) override {}
+    tervix::TimePoint Now() const override { return std::chrono::steady_clock::now(); }
 };
 
 // Counts what would have been shown; the mixes raise no message box, so a
@@ -52,9 +52,9 @@ public:
 // them as wall time passes, at a fixed rate.
 class ArrayDriver final : public CanDriver {
 public:
-    explicit ArrayDriver(const std::vector<CanFrame>& frames) : frames_(&frames) {}
+    explicit ArrayDriver(const std::vector<tervix::BusFrame>& frames) : frames_(&frames) {}
 
-    void UseFrames(const std::vector<CanFrame>& frames)
+    void UseFrames(const std::vector<tervix::BusFrame>& frames)
     {
         frames_ = &frames;
         next_ = 0;
@@ -71,25 +71,25 @@ public:
     std::uint64_t Delivered() const { return delivered_; }
     std::uint64_t Written() const { return written_; }
 
-    uint32_t init(uint16_t, int) override { return 0; }
-    uint32_t close() override { return 0; }
-    uint32_t read(CanFrame& frame) override
+    DriverResult init(std::uint16_t) override { return DriverResult::Ok; }
+    DriverResult close() override { return DriverResult::Ok; }
+    DriverResult read(tervix::BusFrame& frame) override
     {
         if (pending_ == 0 && rate_ > 0.0)
             Release();
         if (pending_ == 0)
-            return kDriverQueueEmpty; // record untouched: its length stays <= 8
+            return DriverResult::Empty;
         --pending_;
         ++delivered_;
         frame = (*frames_)[next_];
         if (++next_ == frames_->size())
             next_ = 0;
-        return 0;
+        return DriverResult::Ok;
     }
-    uint32_t write(const CanFrame&) override
+    DriverResult write(const tervix::BusFrame&) override
     {
         ++written_;
-        return 0;
+        return DriverResult::Ok;
     }
 
 private:
@@ -103,7 +103,7 @@ private:
         }
     }
 
-    const std::vector<CanFrame>* frames_;
+    const std::vector<tervix::BusFrame>* frames_;
     std::size_t next_ = 0;
     std::uint64_t pending_ = 0;
     std::uint64_t delivered_ = 0;
@@ -113,16 +113,16 @@ private:
     std::uint64_t pacedReleased_ = 0;
 };
 
-inline CanFrame MakeFrame(std::uint32_t id, std::initializer_list<std::uint8_t> data)
+inline tervix::BusFrame MakeFrame(std::uint32_t id, std::initializer_list<std::uint8_t> data)
 {
-    CanFrame f;
+    tervix::BusFrame f;
     f.id = id;
-    f.len = static_cast<std::uint8_t>(data.size());
+    f.length = static_cast<std::uint8_t>(data.size());
     std::copy(data.begin(), data.end(), f.data.begin());
     return f;
 }
 
-inline void PutFloat(CanFrame& f, float v)
+inline void PutFloat(tervix::BusFrame& f, float v)
 {
     const auto u = std::bit_cast<std::uint32_t>(v);
     for (int i = 0; i < 4; ++i)
@@ -131,13 +131,13 @@ inline void PutFloat(CanFrame& f, float v)
 
 // Weight frames of 32 units (nodes 1..32, unit number in data byte 6), each
 // with its own drifting value.
-inline std::vector<CanFrame> Tpdo1Frames(std::size_t count)
+inline std::vector<tervix::BusFrame> Tpdo1Frames(std::size_t count)
 {
-    std::vector<CanFrame> frames;
+    std::vector<tervix::BusFrame> frames;
     frames.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const auto unit = static_cast<std::uint8_t>(i % 32);
-        CanFrame f = MakeFrame(0x181 + unit, {0, 0, 0, 0, 0x10, 0x00, unit, 0x01});
+        tervix::BusFrame f = MakeFrame(0x181 + unit, {0, 0, 0, 0, 0x10, 0x00, unit, 0x01});
         PutFloat(f, 1000.0f + static_cast<float>(unit) * 37.5f + static_cast<float>(i / 32) * 0.125f);
         frames.push_back(f);
     }
@@ -145,9 +145,9 @@ inline std::vector<CanFrame> Tpdo1Frames(std::size_t count)
 }
 
 // Traffic that only goes to the log: heartbeats / boot-ups and emergencies.
-inline std::vector<CanFrame> LoggedFrames(std::size_t count)
+inline std::vector<tervix::BusFrame> LoggedFrames(std::size_t count)
 {
-    std::vector<CanFrame> frames;
+    std::vector<tervix::BusFrame> frames;
     frames.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const auto node = static_cast<std::uint8_t>(1 + i % 32);
@@ -161,9 +161,9 @@ inline std::vector<CanFrame> LoggedFrames(std::size_t count)
 }
 
 // Upload answers for objects with no parameter page to store into.
-inline std::vector<CanFrame> SdoFrames(std::size_t count)
+inline std::vector<tervix::BusFrame> SdoFrames(std::size_t count)
 {
-    std::vector<CanFrame> frames;
+    std::vector<tervix::BusFrame> frames;
     frames.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const auto sub = static_cast<std::uint8_t>(1 + i % 12);
@@ -175,12 +175,12 @@ inline std::vector<CanFrame> SdoFrames(std::size_t count)
 
 // The three kinds interleaved, as on a busy bus: two weight frames, then one
 // logged frame, then one answer.
-inline std::vector<CanFrame> MixedFrames(std::size_t count)
+inline std::vector<tervix::BusFrame> MixedFrames(std::size_t count)
 {
     const auto tpdo = Tpdo1Frames(count / 2 + 1);
     const auto logged = LoggedFrames(count / 4 + 1);
     const auto sdo = SdoFrames(count / 4 + 1);
-    std::vector<CanFrame> frames;
+    std::vector<tervix::BusFrame> frames;
     frames.reserve(count);
     std::size_t t = 0, l = 0, s = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -197,15 +197,19 @@ inline std::vector<CanFrame> MixedFrames(std::size_t count)
 // The window over the fake driver, its channel open. Polling is left to the
 // caller: ticks by hand, or the real timer.
 struct Rig {
-    explicit Rig(const std::vector<CanFrame>& frames, ComPortMap ports = NoSerialPorts())
+    explicit Rig(const std::vector<tervix::BusFrame>& frames, ComPortMap ports = NoSerialPorts())
     {
         auto owned = std::make_unique<ArrayDriver>(frames);
         driver = owned.get();
         usb = std::make_unique<TUSB2CAN>(std::move(owned), clock);
         form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), std::move(ports)});
         form->Comm()->Timer().stop();
-        // Opens the channel (any rate other than the current one).
+        // Opens the channel (any rate other than the current one) and lets
+        // it settle.
         usb->SetBitrate(tervix::kSearchFirstBitRateCode);
+        const auto settled = std::chrono::steady_clock::now() + 2 * TUSB2CAN::kSettleWait;
+        while (usb->Settling() && std::chrono::steady_clock::now() < settled + std::chrono::seconds(1))
+            form->Comm()->Timer().tick();
     }
     ~Rig()
     {
@@ -214,15 +218,16 @@ struct Rig {
     }
 
     // Shows the window on the page that displays what the mix changes.
-    void Show(QWidget* page)
+    void Show(const char* pageName)
     {
-        form->PageControl2->setCurrentWidget(page);
+        auto* tabs = form->findChild<QTabWidget*>(QStringLiteral("PageControl2"));
+        tabs->setCurrentWidget(form->findChild<QWidget*>(QString::fromLatin1(pageName)));
         form->show();
         QApplication::processEvents();
     }
 
-    // One poll tick, then what the event loop does before the next one: the
-    // queued refresh, the log's catch-up and the repaint.
+    // One poll tick, then what the event loop does before the next one: at
+    // display rate, the refresh, the log's catch-up and the repaint.
     void Tick()
     {
         form->Comm()->Timer().tick();
@@ -231,7 +236,10 @@ struct Rig {
 
     std::uint64_t FramesCounted() const
     {
-        return std::accumulate(form->FrameCounters.begin(), form->FrameCounters.end(), std::uint64_t{0});
+        std::uint64_t sum = 0;
+        for (int code = 0; code < tervix::kFunctionCodeCount; ++code)
+            sum += form->Decoder().Count(code);
+        return sum;
     }
 
     NoWaitClock clock;

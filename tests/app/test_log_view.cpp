@@ -26,6 +26,22 @@ TEST(LogView, KeepsOnlyTheNewestLines)
     EXPECT_EQ(view.Text(), "line 7\nline 8\nline 9\nline 10\nline 11");
 }
 
+TEST(LogView, LinesWiderThanTheViewScrollSideways)
+{
+    LogView view(nullptr, 100);
+    view.resize(300, 200);
+    view.AppendLine("short");
+    view.Sync();
+    EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
+    view.AppendLine(std::string(400, 'x'));
+    view.Sync();
+    const int width = view.fontMetrics().horizontalAdvance(QString(400, QLatin1Char('x')));
+    EXPECT_GE(view.horizontalScrollBar()->maximum(), width - view.viewport()->width());
+    view.Clear();
+    view.Sync();
+    EXPECT_EQ(view.horizontalScrollBar()->maximum(), 0);
+}
+
 TEST(LogView, SelectionCopiesWholeLines)
 {
     LogView view(nullptr, 100);

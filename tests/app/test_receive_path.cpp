@@ -2,10 +2,10 @@
 // frame handler, decoder state, widgets. Every frame counted once, the log
 // holding exactly the logged frames' lines, every box showing what it was
 // last sent.
-#include "window_on_fake_driver.h"
 #include "log_view.h"
 #include "monitor.h"
 #include "unit_box.h"
+#include "window_on_fake_driver.h"
 
 #include "MyComm.h"
 #include "bit_rates.h"
@@ -24,7 +24,7 @@ using namespace tervix;
 
 namespace {
 
-CanFrame WeightFrame(int unit, std::uint32_t valueBits, std::uint8_t s4 = 0, std::uint8_t s5 = 0,
+BusFrame WeightFrame(int unit, std::uint32_t valueBits, std::uint8_t s4 = 0, std::uint8_t s5 = 0,
                      std::uint8_t s7 = 0)
 {
     const auto u = static_cast<std::uint8_t>(unit);
@@ -33,7 +33,7 @@ CanFrame WeightFrame(int unit, std::uint32_t valueBits, std::uint8_t s4 = 0, std
                   std::uint8_t(valueBits >> 24), s4, s5, u, s7});
 }
 
-CanFrame WeightFrame(int unit, float value, std::uint8_t s4 = 0, std::uint8_t s5 = 0, std::uint8_t s7 = 0)
+BusFrame WeightFrame(int unit, float value, std::uint8_t s4 = 0, std::uint8_t s5 = 0, std::uint8_t s7 = 0)
 {
     return WeightFrame(unit, std::bit_cast<std::uint32_t>(value), s4, s5, s7);
 }
@@ -41,12 +41,12 @@ CanFrame WeightFrame(int unit, float value, std::uint8_t s4 = 0, std::uint8_t s5
 // The frames of a burst and what the window must show after it.
 class Burst {
 public:
-    void Add(const CanFrame& f)
+    void Add(const BusFrame& f)
     {
         frames.push_back(f);
         const std::uint32_t code = f.id >> 7;
         ++counts[code];
-        const FramePacket packet = MakePacket(f.id, std::span(f.data.data(), f.len));
+        const FramePacket packet = MakePacket(f.id, std::span(f.data.data(), f.length));
         if (code == kTpdo1) {
             const int unit = f.data[6];
             if (unit < kUnitBoxCount) {
@@ -71,7 +71,7 @@ public:
         return values[u];
     }
 
-    std::vector<CanFrame> frames;
+    std::vector<BusFrame> frames;
     std::array<std::uint32_t, kFunctionCodeCount> counts{};
     std::vector<std::string> logLines;
     std::array<std::string, kUnitBoxCount> values{};
@@ -121,10 +121,11 @@ protected:
     ReceivePathTest()
     {
         usb->SetBitrate(kSearchFirstBitRateCode); // opens the channel
+        clock.Advance(TUSB2CAN::kSettleWait);     // once the driver has settled
     }
 
     // Feeds the frames in batches of uneven size, one poll tick each.
-    void Feed(const std::vector<CanFrame>& frames)
+    void Feed(const std::vector<BusFrame>& frames)
     {
         std::mt19937 rng(5);
         std::size_t fed = 0;
@@ -143,8 +144,8 @@ protected:
     std::uint64_t Counted() const
     {
         std::uint64_t n = 0;
-        for (std::uint32_t c : form->FrameCounters)
-            n += c;
+        for (int code = 0; code < kFunctionCodeCount; ++code)
+            n += form->Decoder().Count(code);
         return n;
     }
 
@@ -152,9 +153,10 @@ protected:
     // how many aged out.
     std::pair<int, int> ExpectBoxes(const Burst& burst)
     {
+        form->RefreshNow();
         int shown = 0, cleared = 0;
         for (int n = 0; n < kUnitBoxCount; ++n) {
-            const TUnitBox& box = *form->UnitBoxes[std::size_t(n)];
+            const TUnitBox& box = *form->UnitBox(n);
             const std::string value = burst.ShownValue(n);
             EXPECT_EQ(box.ValueEdit()->text().toStdString(), value) << "box " << n;
             EXPECT_EQ(box.StatusEdit()->text().toStdString(), burst.status[std::size_t(n)]) << "box " << n;
@@ -186,15 +188,14 @@ TEST_F(ReceivePathTest, LongMixedBurstIsCountedLoggedAndShownExactly)
     burst.Add(Frame(0x083, {0x10, 0x81, 0x11, 0, 0, 0, 0, 0}));
     burst.Add(Frame(0x581, {0x43, 0x05, 0x21, 0x03, 1, 2, 3, 4}));
     burst.Add(WeightFrame(40, 1234.5678f, 0x34, 0x12, 0x56));
-    Feed(std::vector<CanFrame>(burst.frames.begin() + long(tailStart), burst.frames.end()));
+    Feed(std::vector<BusFrame>(burst.frames.begin() + long(tailStart), burst.frames.end()));
 
     for (int code = 0; code < kFunctionCodeCount; ++code)
-        EXPECT_EQ(form->FrameCounters[std::size_t(code)], burst.counts[std::size_t(code)])
-            << "function code " << code;
+        EXPECT_EQ(form->Decoder().Count(code), burst.counts[std::size_t(code)]) << "function code " << code;
     EXPECT_TRUE(sink.messages.empty());
 
     // The newest lines, in order.
-    const LogView& memo = *form->Memo1;
+    const LogView& memo = *form->Log();
     ASSERT_EQ(memo.LineCount(), LogView::kDefaultCapacity);
     const std::size_t skipped = burst.logLines.size() - memo.LineCount();
     std::size_t wrong = 0;
@@ -207,11 +208,11 @@ TEST_F(ReceivePathTest, LongMixedBurstIsCountedLoggedAndShownExactly)
     EXPECT_EQ(memo.Line(memo.LineCount() - 1), "SFF: EMERGENCY addr=03 Data= 10 81 11 00 00 00 00 00 ");
 
     ExpectBoxes(burst);
-    EXPECT_EQ(form->UnitBoxes[9]->ValueEdit()->text(), "");
-    EXPECT_EQ(form->UnitBoxes[10]->ValueEdit()->text(), "2.250");
-    EXPECT_EQ(form->UnitBoxes[5]->ValueEdit()->text(), "7FC00000");
-    EXPECT_EQ(form->UnitBoxes[40]->ValueEdit()->text(), "1234.570");
-    EXPECT_EQ(form->UnitBoxes[40]->StatusEdit()->text(), "1234 56");
+    EXPECT_EQ(form->UnitBox(9)->ValueEdit()->text(), "");
+    EXPECT_EQ(form->UnitBox(10)->ValueEdit()->text(), "2.250");
+    EXPECT_EQ(form->UnitBox(5)->ValueEdit()->text(), "7FC00000");
+    EXPECT_EQ(form->UnitBox(40)->ValueEdit()->text(), "1234.570");
+    EXPECT_EQ(form->UnitBox(40)->StatusEdit()->text(), "1234 56");
 }
 
 } // namespace

@@ -1,0 +1,440 @@
+#include "monitor_decoder.h"
+
+#include "number_text.h"
+#include "parameter_pages.h"
+#include "status_texts.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tervix {
+
+namespace {
+
+constexpr DataField kLineOfRow[] = {DataField::Tpdo1Line, DataField::Tpdo2Line, DataField::Tpdo3Line,
+                                    DataField::Tpdo4Line};
+constexpr DataField kCountOfRow[] = {DataField::Tpdo1Count, DataField::Tpdo2Count, DataField::Tpdo3Count,
+                                     DataField::Tpdo4Count};
+constexpr int kCodeOfRow[] = {kTpdo1, kTpdo2, kTpdo3, kTpdo4};
+// A row's line box shows its own name when it has nothing to show.
+constexpr std::string_view kEmptyLine[] = {"edbxTPDO1", "edbxTPDO2", "edbxTPDO3", "edbxTPDO4"};
+
+} // namespace
+
+MonitorDecoder::MonitorDecoder(Outputs outputs, TimePoint now, char decimalSeparator)
+    : out_(std::move(outputs)), decimalSeparator_(decimalSeparator), requestTime_(now)
+{
+    for (int row = 0; row < 4; ++row) {
+        Text(kLineOfRow[row]).Set(kEmptyLine[row]);
+        Text(kCountOfRow[row]).Set("0");
+    }
+    Text(DataField::GrossMax).Set("0");
+    Text(DataField::GrossMin).Set("0");
+    ShowResponseTime(now);
+}
+
+int MonitorDecoder::SubscribeSdoAnswers(AnswerHandler handler)
+{
+    sdoHandlers_.emplace_back(nextHandlerId_, std::move(handler));
+    return nextHandlerId_++;
+}
+
+int MonitorDecoder::SubscribeTpdo3Answers(AnswerHandler handler)
+{
+    tpdo3Handlers_.emplace_back(nextHandlerId_, std::move(handler));
+    return nextHandlerId_++;
+}
+
+void MonitorDecoder::Unsubscribe(int id)
+{
+    for (auto* list : {&sdoHandlers_, &tpdo3Handlers_})
+        std::erase_if(*list, [id](const auto& h) { return h.first == id; });
+}
+
+void MonitorDecoder::Dispatch(const std::vector<std::pair<int, AnswerHandler>>& handlers, ByteView message)
+{
+    // A copy: a handler may unsubscribe itself.
+    const auto snapshot = handlers;
+    for (const auto& h : snapshot)
+        h.second(message);
+}
+
+void MonitorDecoder::Log(std::string_view line)
+{
+    if (out_.log)
+        out_.log(line);
+}
+
+void MonitorDecoder::Message(std::string_view caption, std::string_view text)
+{
+    if (out_.message)
+        out_.message(caption, text);
+}
+
+// --- Received messages -----------------------------------------------------------
+
+void MonitorDecoder::FrameReceived(ByteView message, TimePoint now)
+{
+    if (message.size() < kMinMessageSize)
+        return;
+    Decode(message, now);
+}
+
+void MonitorDecoder::Decode(ByteView message, TimePoint now)
+{
+    const MessageInfo info = ClassifyMessage(message);
+    if (info.isFrame)
+        ++counters_[static_cast<std::size_t>(info.functionCode)];
+    logLine_.clear();
+    AppendLogLine(logLine_, message, info);
+
+    try {
+        switch (info.kind) {
+        case kTpdo1: Tpdo1Steps(message); break;
+        case kTpdo2:
+            ShowResponseTime(now);
+            Tpdo2Row(message);
+            break;
+        case kTpdo3: Tpdo3Steps(message, now); break;
+        case kTpdo4: Tpdo4Row(message); break;
+        case kTsdo:
+        case kRsdo: SdoSteps(message, now); break;
+        default:
+            if (!logLine_.empty())
+                Log(logLine_);
+        }
+    } catch (...) {
+        // A failure ends this message's handling; the next one is handled normally.
+    }
+}
+
+void MonitorDecoder::Tpdo1Steps(ByteView message)
+{
+    // Data bytes past the received length read as 0 (DataByte does so).
+    const int box = DataByte(message, 6);
+    if (box >= kUnitBoxCount) {
+        scratch_.assign("TPD01(");
+        AppendDecimal(scratch_, box);
+        scratch_.push_back(')');
+        Log(scratch_);
+    } else {
+        boxes_.Update(box, message, decimalSeparator_);
+    }
+    boxes_.Age();
+    if (box == (UnitAddress() & 0xFF))
+        Tpdo1Row(message);
+}
+
+void MonitorDecoder::Tpdo1Row(ByteView message)
+{
+    Text(DataField::Tpdo1Line).Set(logLine_);
+    const double v = integer_ ? double(DataI32(message, 0)) : double(DataFloat(message, 0));
+    const int decimals = integer_ ? 0 : 3;
+    // Convert before touching the running extremes: a value with no text
+    // (NaN, infinity) ends the row and must not poison the maximum or minimum.
+    if (!FixedText(v, 6, decimals, decimalSeparator_))
+        return;
+    if (v > grossMax_ || !maxSet_) {
+        grossMax_ = v;
+        maxSet_ = true;
+        AppendFixedText(Text(DataField::GrossMax).Build(), v, 6, decimals, decimalSeparator_);
+    }
+    if (v < grossMin_ || !minSet_) {
+        grossMin_ = v;
+        minSet_ = true;
+        AppendFixedText(Text(DataField::GrossMin).Build(), v, 6, decimals, decimalSeparator_);
+    }
+    if (integer_)
+        AppendDecimal(Text(DataField::Gross1).Build(), DataI32(message, 0));
+    else
+        AppendFixedText(Text(DataField::Gross1).Build(), v, 6, 3, decimalSeparator_);
+    CountText(DataField::Tpdo1Count, kTpdo1);
+}
+
+void MonitorDecoder::Tpdo2Row(ByteView message)
+{
+    Text(DataField::Tpdo2Line).Set(logLine_);
+    if (integer_) {
+        AppendDecimal(Text(DataField::Gross2).Build(), DataI32(message, 0));
+    } else {
+        scratch_.clear();
+        if (!AppendFixedText(scratch_, DataFloat(message, 0), 6, 3, decimalSeparator_))
+            return;
+        Text(DataField::Gross2).Set(scratch_);
+    }
+    CountText(DataField::Tpdo2Count, kTpdo2);
+}
+
+void MonitorDecoder::Tpdo4Row(ByteView message)
+{
+    Text(DataField::Tpdo4Line).Set(logLine_);
+    scratch_.clear();
+    if (!AppendFixedText(scratch_, DataFloat(message, 0), 8, 2, decimalSeparator_))
+        return;
+    Text(DataField::Vref).Set(scratch_);
+    scratch_.clear();
+    AppendFixedText(scratch_, DataI32(message, 4), 8, 0, decimalSeparator_);
+    Text(DataField::Vtemp).Set(scratch_);
+    CountText(DataField::Tpdo4Count, kTpdo4);
+}
+
+void MonitorDecoder::Tpdo3Steps(ByteView message, TimePoint now)
+{
+    ShowResponseTime(now);
+    AppendFixedText(Text(DataField::Value3).Build(), DataFloat(message, 0), 6, 3, decimalSeparator_);
+
+    try {
+        Tpdo3Response(message, now);
+    } catch (...) {
+        // Ends this response row only; the line and counter below still show.
+    }
+
+    Text(DataField::Tpdo3Line).Set(logLine_);
+    CountText(DataField::Tpdo3Count, kTpdo3);
+    Dispatch(tpdo3Handlers_, message);
+}
+
+void MonitorDecoder::Tpdo3Response(ByteView message, TimePoint now)
+{
+    auto floatOrError = [&](std::size_t first) {
+        std::string& value = Text(DataField::Value3).Build();
+        if (!AppendFixedText(value, DataFloat(message, first), 6, 3, decimalSeparator_))
+            value = "(format error)";
+    };
+    const std::uint8_t code = DataByte(message, 1);
+    // Parameter answers: page, sub-index and where the value sits.
+    struct ParameterAnswer {
+        std::uint8_t code;
+        int page;
+        std::size_t subAt;
+        std::size_t valueAt;
+    };
+    static constexpr ParameterAnswer answers[] = {{6, 2, 3, 4}, {18, 0, 2, 3}, {38, 1, 3, 4}, {42, 3, 3, 4}};
+    for (const ParameterAnswer& a : answers) {
+        if (code != a.code)
+            continue;
+        // A sub-index with no cell ends this answer; the read-all waits.
+        if (StoreCell(a.page, DataByte(message, a.subAt), DataI32(message, a.valueAt)) && readAllCount_ != 0)
+            ReadAllStep(a.page, now);
+        return;
+    }
+    if (code >= 10 && code <= 15) {
+        floatOrError(4);
+    } else if (code == 17) {
+        floatOrError(2);
+    } else if (code == 0xE5) {
+        Text(DataField::Value3).Set("** OK **");
+    } else if (code == 0xFF) {
+        if (readAllCount_ != 0)
+            ReadAllFailed(now);
+        else
+            Text(DataField::Value3).Set(PdoStatusText(DataByte(message, 3)));
+    }
+}
+
+void MonitorDecoder::SdoSteps(ByteView message, TimePoint now)
+{
+    ShowResponseTime(now);
+    Dispatch(sdoHandlers_, message);
+    const std::uint32_t key = ObjectKey(message);
+    if (DataByte(message, 0) == 0x80) {
+        SdoAbort(message, now);
+    } else {
+        if (readAllCount_ != 0 && pages_)
+            pages_->EnableEdit(readAllSheet_, static_cast<int>(readAllCount_));
+        const int page = PageOfIndexHigh(DataByte(message, 2));
+        if (page >= 0 && StoreCell(page, DataByte(message, 3), DataI32(message, 4)) && readAllCount_ != 0)
+            ReadAllStep(page, now);
+    }
+    if (key == kDeviceStatusKey)
+        Message("SDO Error", SdoStatusText(DataByte(message, 4)));
+}
+
+void MonitorDecoder::SdoAbort(ByteView message, TimePoint now)
+{
+    if (readAllCount_ != 0) {
+        ReadAllFailed(now);
+        return;
+    }
+    if (ObjectKey(message) == kDeviceStatusKey) {
+        Message("SDO Error", "SDO was rejected");
+        return;
+    }
+    if (DataByte(message, 4) == 0x08) {
+        // The device status answer brings the message.
+        SdoRead(kDeviceStatusKey);
+        return;
+    }
+    Message("SDO Error", AbortMessageText(SdoAbortMessage(message)));
+}
+
+// --- Data page --------------------------------------------------------------------
+
+void MonitorDecoder::CountText(DataField field, int functionCode)
+{
+    AppendDecimal(Text(field).Build(), Count(functionCode));
+}
+
+void MonitorDecoder::ShowResponseTime(TimePoint now)
+{
+    const auto elapsed = std::chrono::duration<double, std::milli>(now - requestTime_).count();
+    AppendDecimal(Text(DataField::Busy).Build(), std::llround(elapsed));
+}
+
+void MonitorDecoder::ClearRow(int row)
+{
+    row = std::clamp(row, 0, 3);
+    Text(kLineOfRow[row]).Set(kEmptyLine[row]);
+    static constexpr DataField values[4][2] = {{DataField::Gross1, DataField::Gross1},
+                                               {DataField::Gross2, DataField::Gross2},
+                                               {DataField::Value3, DataField::Value3},
+                                               {DataField::Vref, DataField::Vtemp}};
+    for (DataField f : values[row])
+        Text(f).Set("");
+    Text(kCountOfRow[row]).Set("0");
+    counters_[static_cast<std::size_t>(kCodeOfRow[row])] = 0;
+}
+
+void MonitorDecoder::ClearMaxMin()
+{
+    grossMax_ = grossMin_ = 0.0;
+    Text(DataField::GrossMax).Set("0");
+    Text(DataField::GrossMin).Set("0");
+    maxSet_ = minSet_ = false;
+}
+
+void MonitorDecoder::WatchdogTick()
+{
+    if (!watchdogRunning_)
+        return;
+    // A unit whose process data stopped is started again. The snapshot is
+    // taken even when that send fails, so a lost adapter is not retried
+    // before the next tick anyway.
+    const std::uint32_t count = Count(kTpdo1);
+    const bool silent = count == watchdogSnapshot_;
+    watchdogSnapshot_ = count;
+    if (silent)
+        NmtStart();
+}
+
+void MonitorDecoder::SetGuarding(bool on)
+{
+    guarding_ = on;
+    guardRunning_ = on;
+}
+
+void MonitorDecoder::GuardTick()
+{
+    if (!guardRunning_)
+        return;
+    if (!guarding_)
+        guardRunning_ = false;  // this tick still sends
+    const FramePacket text = GuardFrameText(Node());
+    SendRawFrame(text);
+}
+
+// --- Requests -----------------------------------------------------------------------
+
+std::array<std::uint8_t, 2> MonitorDecoder::CobIdBytes(std::uint8_t prefix) const
+{
+    return tervix::CobIdBytes(prefix, Node());
+}
+
+int MonitorDecoder::UnitAddress()
+{
+    if (!unitAddress_) {
+        unitAddress_ = 0;
+        if (out_.unitAddressReset)
+            out_.unitAddressReset();
+    }
+    return static_cast<int>(*unitAddress_);
+}
+
+void MonitorDecoder::SendAndLog(const Request& request)
+{
+    if (!out_.send)
+        throw std::runtime_error("No CAN adapter is connected");
+    out_.send(request.packet);
+    Log(request.logLine);
+    if (!request.secondLine.empty())
+        Log(request.secondLine);
+}
+
+void MonitorDecoder::NmtStart()
+{
+    SendAndLog(NmtRequest(kNmtStart, node_));
+    guarding_ = true;
+    guardRunning_ = true;
+    watchdogRunning_ = true;
+}
+
+void MonitorDecoder::NmtStop()
+{
+    // Stopped before sending: a send that fails (no adapter) must not leave
+    // the watchdog starting the unit again every two seconds.
+    watchdogRunning_ = false;
+    SendAndLog(NmtRequest(kNmtStop, node_));
+}
+
+void MonitorDecoder::SendRpdo(int n, std::uint32_t value)
+{
+    // RPDO4 carries a fixed pattern, no unit address: its box is not read.
+    const auto unit = static_cast<std::uint8_t>(n == 4 ? 0 : UnitAddress());
+    SendAndLog(RpdoRequest(n, Node(), unit, value));
+}
+
+void MonitorDecoder::SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now)
+{
+    Text(DataField::Busy).Set("Busy");
+    requestTime_ = now;
+    SendAndLog(SdoWriteRequest(Node(), SubstituteUnit(object, unitAddress_), value));
+}
+
+void MonitorDecoder::SdoWriteUnitAddress(std::uint32_t object)
+{
+    const int unit = UnitAddress();
+    // The unit takes one byte; a larger or negative number would go out as
+    // four bytes the unit reads as a different address.
+    if (unit < 0 || unit > 255) {
+        Message("SendCommand", "Illegal data");
+        return;
+    }
+    SendAndLog(SdoWriteUnitAddressRequest(Node(), object, unit));
+}
+
+void MonitorDecoder::SdoRead(std::uint32_t object)
+{
+    SendAndLog(SdoReadRequest(Node(), SubstituteUnit(object, unitAddress_)));
+}
+
+void MonitorDecoder::ReadAllStep(int page, TimePoint now)
+{
+    ++readAllCount_;
+    readAllSheet_ = page;
+    requestTime_ = now;
+    const int cells = pages_ ? pages_->CellCount(page) : 0;
+    if (static_cast<long long>(cells) < static_cast<long long>(readAllCount_)) {
+        readAllCount_ = 0;  // the page's last cell has been read
+        return;
+    }
+    SdoRead(ReadAllObject(page, static_cast<std::uint8_t>(UnitAddress()), readAllCount_));
+}
+
+void MonitorDecoder::SendRawFrame(ByteView text)
+{
+    SendAndLog(RawFrameRequest(text, static_cast<std::uint8_t>(UnitAddress())));
+}
+
+bool MonitorDecoder::StoreCell(int page, int subIndex, std::int32_t value)
+{
+    return pages_ && pages_->StoreValue(page, subIndex, value);
+}
+
+void MonitorDecoder::ReadAllFailed(TimePoint now)
+{
+    if (pages_)
+        pages_->MarkFailed(readAllSheet_, static_cast<int>(readAllCount_));
+    ReadAllStep(readAllSheet_, now);
+}
+
+} // namespace tervix

@@ -1,0 +1,160 @@
+// The monitor's state and decisions, without a window: names, counts and
+// routes every received message, keeps the value boxes and the selected
+// unit's data page as plain texts, builds the requests of the buttons and
+// timers, runs the read-all sequence, the watchdog and node guarding.
+//
+// Time comes in as an argument; nothing here reads a clock, shows a box or
+// touches a widget. What to send, log and say goes out through `Outputs`;
+// what to show is read back (`Text`, `Boxes`) by the window at display rate.
+#pragma once
+
+#include "clock.h"
+#include "frame_naming.h"
+#include "frame_packet.h"
+#include "requests.h"
+#include "shown_text.h"
+#include "unit_boxes.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tervix {
+
+class ParameterPages;
+
+// The texts of the data page, in the order of its rows.
+enum class DataField : int {
+    Tpdo1Line, Tpdo2Line, Tpdo3Line, Tpdo4Line,
+    Tpdo1Count, Tpdo2Count, Tpdo3Count, Tpdo4Count,
+    Gross1, Gross2, Value3, Vref, Vtemp,
+    GrossMax, GrossMin, Busy,
+    Count
+};
+constexpr int kDataFieldCount = static_cast<int>(DataField::Count);
+
+class MonitorDecoder {
+public:
+    struct Outputs {
+        // Puts a packet on the bus; throws when the adapter cannot take it
+        // (the request is then not logged and the step that sent it ends).
+        std::function<void(const FramePacket&)> send;
+        std::function<void(std::string_view line)> log;
+        // A message for the user; shown after the current step has ended.
+        std::function<void(std::string_view caption, std::string_view text)> message;
+        // The unit-address box held no number and now shows "0".
+        std::function<void()> unitAddressReset;
+    };
+    // Handed every SDO frame, or every TPDO3 frame, after the decoder's own steps.
+    using AnswerHandler = std::function<void(ByteView message)>;
+
+    MonitorDecoder(Outputs outputs, TimePoint now, char decimalSeparator = '.');
+
+    // --- What the window's boxes say -----------------------------------------
+    void SetNode(std::optional<long long> node) { node_ = node; }              // "CAN Addr"
+    void SetUnitAddress(std::optional<long long> unit) { unitAddress_ = unit; } // "KRV unit Addr"
+    void SetIntegerValues(bool on) { integer_ = on; }                          // "TPDO Integer"
+    void SetParameterPages(ParameterPages* pages) { pages_ = pages; }
+    int SubscribeSdoAnswers(AnswerHandler handler);
+    int SubscribeTpdo3Answers(AnswerHandler handler);
+    void Unsubscribe(int id);
+
+    // --- Received messages ----------------------------------------------------
+    // A packet or a line of adapter text.
+    void FrameReceived(ByteView message, TimePoint now);
+
+    // --- Requests (each sends one frame and logs it; a send error passes to
+    // the caller and the request is then not logged) -----------------------------
+    std::array<std::uint8_t, 2> CobIdBytes(std::uint8_t prefix) const;
+    int UnitAddress();
+    void NmtStart();
+    void NmtStop();
+    void SendRpdo(int n, std::uint32_t value);
+    void SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now);
+    void SdoWriteUnitAddress(std::uint32_t object);
+    void SdoRead(std::uint32_t object);
+    void ReadAllStep(int page, TimePoint now);
+    void SendRawFrame(ByteView text);
+    void SetRequestTime(TimePoint now) { requestTime_ = now; }
+
+    // --- Data page, watchdog, guarding -----------------------------------------
+    void ShowResponseTime(TimePoint now);
+    void ClearRow(int row);  // 0..3: TPDO1..TPDO4
+    void ClearMaxMin();
+    void WatchdogTick();
+    void SetGuarding(bool on);  // "Run Nodeguard" ticked or not
+    void GuardTick();
+
+    bool Guarding() const { return guarding_; }
+    bool GuardTimerRunning() const { return guardRunning_; }
+    bool WatchdogRunning() const { return watchdogRunning_; }
+
+    // --- State ----------------------------------------------------------------
+    std::uint32_t Count(int functionCode) const { return counters_[static_cast<std::size_t>(functionCode) & 15]; }
+    const UnitBoxBank& Boxes() const { return boxes_; }
+    UnitBoxBank& Boxes() { return boxes_; }
+    ShownText& Text(DataField f) { return texts_[static_cast<std::size_t>(f)]; }
+    const ShownText& Text(DataField f) const { return texts_[static_cast<std::size_t>(f)]; }
+    double GrossMax() const { return grossMax_; }
+    double GrossMin() const { return grossMin_; }
+    bool MaxSet() const { return maxSet_; }
+    bool MinSet() const { return minSet_; }
+    std::uint32_t ReadAllCount() const { return readAllCount_; }
+    int ReadAllSheet() const { return readAllSheet_; }
+    std::uint32_t WatchdogSnapshot() const { return watchdogSnapshot_; }
+
+private:
+    void Decode(ByteView message, TimePoint now);
+    void Tpdo1Steps(ByteView message);
+    void Tpdo1Row(ByteView message);
+    void Tpdo2Row(ByteView message);
+    void Tpdo3Steps(ByteView message, TimePoint now);
+    void Tpdo3Response(ByteView message, TimePoint now);
+    void Tpdo4Row(ByteView message);
+    void SdoSteps(ByteView message, TimePoint now);
+    void SdoAbort(ByteView message, TimePoint now);
+    void ReadAllFailed(TimePoint now);
+    bool StoreCell(int page, int subIndex, std::int32_t value);
+    void CountText(DataField field, int functionCode);
+    void Message(std::string_view caption, std::string_view text);
+    void Log(std::string_view line);
+    void SendAndLog(const Request& request);
+    unsigned Node() const { return static_cast<unsigned>(node_.value_or(0)); }
+    void Dispatch(const std::vector<std::pair<int, AnswerHandler>>& handlers, ByteView message);
+
+    Outputs out_;
+    char decimalSeparator_;
+    std::optional<long long> node_;
+    std::optional<long long> unitAddress_ = 0;
+    bool integer_ = false;
+    ParameterPages* pages_ = nullptr;
+
+    std::array<std::uint32_t, kFunctionCodeCount> counters_{};
+    UnitBoxBank boxes_;
+    std::array<ShownText, kDataFieldCount> texts_{};
+    double grossMax_ = 0.0;
+    double grossMin_ = 0.0;
+    bool maxSet_ = false;
+    bool minSet_ = false;
+    TimePoint requestTime_;
+
+    std::uint32_t readAllCount_ = 0;
+    int readAllSheet_ = 0;
+    std::uint32_t watchdogSnapshot_ = 0;
+    bool watchdogRunning_ = true;  // from start until "NMT Stop"
+    bool guarding_ = false;
+    bool guardRunning_ = false;
+
+    std::vector<std::pair<int, AnswerHandler>> sdoHandlers_;
+    std::vector<std::pair<int, AnswerHandler>> tpdo3Handlers_;
+    int nextHandlerId_ = 1;
+
+    std::string logLine_;  // reused for every message
+    std::string scratch_;
+};
+
+} // namespace tervix
