@@ -1,0 +1,299 @@
+// tervix-cli eds: the object tree that the window builds from an EDS file,
+// so a file can be checked without a display.
+#include "commands.h"
+
+#include "eds_reader.h"
+#include "hex_text.h"
+#include "sdo_texts.h"
+
+#include <charconv>
+#include <filesystem>
+#include <istream>
+#include <iterator>
+#include <ostream>
+#include <string>
+
+namespace tervix::cli {
+
+namespace {
+
+constexpr std::string_view kCommand = "eds";
+
+constexpr std::string_view kHelp = R"(Usage: tervix-cli eds [--json] FILE|-
+
+Reads an EDS file (standard input for "-") the way the object page does and
+prints the tree it builds: the root "Electronic data sheet", one node per
+object section under it in file order, each sub-object section (a name with
+"SUB" in any letter case) under the object section before it.
+
+Text output, one line per node, indented by two blanks per level: the node's
+text, its index and sub-index as 8 hex digits (index * 65536 + sub-index),
+the number of its key lines, and "read/write" or "structure only" as the SDO
+dialog allows it (objects from index 1000 on can be read and written).
+
+  $ tervix-cli eds examples/Quorbit.eds
+  Electronic data sheet
+    [FileInfo] 000F0000 11 structure only
+    ...
+    [1018] 10180000 3 read/write
+      [1018sub0] 10180000 6 read/write
+
+Options:
+  --json      print the tree as JSON instead:
+              {"root": {"text": "Electronic data sheet", "children": [NODE...]}}
+              NODE = {"text", "indexsub", "index", "subindex", "lines" (the key
+              lines, verbatim), "children"}. Bytes above 7F are read as
+              Latin-1 and written as UTF-8.
+  -h, --help  show this help.
+
+Oddities (key lines before the first section, sub-object sections before any
+object section, names cut at 255 characters) are reported on standard error
+with the first line they occur on; they do not change the exit status.
+
+Exit status: 0 success, 1 usage error, 2 input cannot be opened, 3 read or
+write error.
+)";
+
+constexpr std::size_t kFlushAt = std::size_t{1} << 16;
+
+struct EdsOptions {
+    bool json = false;
+    std::string_view file;
+    bool haveFile = false;
+};
+
+// Returns the exit status of a usage error, or -1 when the options are sound.
+int ParseOptions(CommandArgs args, const CliStreams& io, EdsOptions& options, bool& help)
+{
+    bool optionsEnded = false;
+    for (const std::string_view arg : args) {
+        if (!optionsEnded && arg.size() > 1 && arg.starts_with('-')) {
+            if (arg == "--json")
+                options.json = true;
+            else if (arg == "--help" || arg == "-h")
+                help = true;
+            else if (arg == "--")
+                optionsEnded = true;
+            else
+                return UsageError(io, kCommand, "unknown option '" + std::string(arg) + "'");
+            continue;
+        }
+        if (options.haveFile)
+            return UsageError(io, kCommand,
+                              "more than one input file ('" + std::string(options.file) + "', '" +
+                                  std::string(arg) + "')");
+        options.file = arg;
+        options.haveFile = true;
+    }
+    if (!options.haveFile && !help)
+        return UsageError(io, kCommand, "missing FILE");
+    return -1;
+}
+
+// The file's bytes are Latin-1: each one is the code point of its character.
+void AppendLatin1(std::string& out, std::string_view text)
+{
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
+}
+
+void AppendJsonString(std::string& out, std::string_view text)
+{
+    out.push_back('"');
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out += "\\\""; continue;
+        case '\\': out += "\\\\"; continue;
+        case '\b': out += "\\b"; continue;
+        case '\f': out += "\\f"; continue;
+        case '\n': out += "\\n"; continue;
+        case '\r': out += "\\r"; continue;
+        case '\t': out += "\\t"; continue;
+        default: break;
+        }
+        // C0, DEL and the C1 controls of Latin-1 are escaped.
+        if (b < 0x20 || (b >= 0x7F && b < 0xA0)) {
+            out += "\\u00";
+            out.push_back("0123456789abcdef"[b >> 4]);
+            out.push_back("0123456789abcdef"[b & 0x0F]);
+        } else {
+            AppendLatin1(out, std::string_view(&c, 1));
+        }
+    }
+    out.push_back('"');
+}
+
+void AppendNumber(std::string& out, std::uint32_t value)
+{
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+// Writes the output in large blocks; once writing has failed nothing more is tried.
+class Output {
+public:
+    explicit Output(std::ostream& out) : out_(out) { buf_.reserve(kFlushAt + 1024); }
+
+    std::string& Buffer() { return buf_; }
+
+    void MaybeFlush()
+    {
+        if (buf_.size() >= kFlushAt)
+            Flush();
+    }
+
+    void Flush()
+    {
+        if (!buf_.empty() && !failed_) {
+            out_.write(buf_.data(), static_cast<std::streamsize>(buf_.size()));
+            failed_ = !out_;
+        }
+        buf_.clear();
+    }
+
+    bool Finish()
+    {
+        Flush();
+        out_.flush();
+        return !failed_ && out_.good();
+    }
+
+private:
+    std::ostream& out_;
+    std::string buf_;
+    bool failed_ = false;
+};
+
+void WriteText(const EdsTree& tree, Output& output)
+{
+    std::string& out = output.Buffer();
+    out += kEdsRootText;
+    out.push_back('\n');
+    for (const EDSNode& node : tree.Nodes()) {
+        out.append(node.parent == kEdsRoot ? 2 : 4, ' ');
+        out.push_back('[');
+        AppendLatin1(out, node.name);
+        out += "] ";
+        AppendHex8(out, node.IndexSub);
+        out.push_back(' ');
+        AppendNumber(out, static_cast<std::uint32_t>(node.Lines.size()));
+        out += SdoReadWriteEnabled(node.Index()) ? " read/write\n" : " structure only\n";
+        output.MaybeFlush();
+    }
+}
+
+void AppendJsonNode(std::string& out, const EDSNode& node)
+{
+    out += "{\"text\": ";
+    AppendJsonString(out, node.Text());
+    out += ", \"indexsub\": ";
+    AppendNumber(out, node.IndexSub);
+    out += ", \"index\": ";
+    AppendNumber(out, node.Index());
+    out += ", \"subindex\": ";
+    AppendNumber(out, node.SubIndex());
+    out += ", \"lines\": [";
+    bool first = true;
+    for (const std::string_view line : node.Lines) {
+        if (!first)
+            out += ", ";
+        first = false;
+        AppendJsonString(out, line);
+    }
+    out += "], \"children\": [";
+}
+
+// Nodes come in pre-order: an object node's children are the nodes right
+// after it that name it as their parent.
+void WriteJson(const EdsTree& tree, Output& output)
+{
+    std::string& out = output.Buffer();
+    out += "{\"root\": {\"text\": ";
+    AppendJsonString(out, kEdsRootText);
+    out += ", \"children\": [";
+    const auto& nodes = tree.Nodes();
+    for (std::size_t i = 0; i < nodes.size();) {
+        if (i > 0)
+            out += ", ";
+        AppendJsonNode(out, nodes[i]);
+        std::size_t child = i + 1;
+        for (; child < nodes.size() && nodes[child].parent == i; ++child) {
+            if (child > i + 1)
+                out += ", ";
+            AppendJsonNode(out, nodes[child]);
+            out += "]}";
+            output.MaybeFlush();
+        }
+        out += "]}";
+        output.MaybeFlush();
+        i = child;
+    }
+    out += "]}}\n";
+}
+
+void ReportWarnings(const EdsTree& tree, std::ostream& err)
+{
+    for (const EdsWarning& w : tree.Warnings()) {
+        err << kProgramName << ' ' << kCommand << ": line " << w.firstLine << ": " << EdsWarningText(w.kind);
+        if (w.count > 1)
+            err << " (and " << (w.count - 1) << " more)";
+        err << '\n';
+    }
+}
+
+} // namespace
+
+int RunEds(CommandArgs args, const CliStreams& io)
+{
+    EdsOptions options;
+    bool help = false;
+    if (const int status = ParseOptions(args, io, options, help); status >= 0)
+        return status;
+    if (help) {
+        io.out << kHelp;
+        io.out.flush();
+        return io.out ? kExitOk : kExitIoError;
+    }
+
+    std::optional<EdsTree> tree;
+    if (options.file == "-") {
+        std::string text(std::istreambuf_iterator<char>(io.in), {});
+        if (io.in.bad()) {
+            io.err << kProgramName << ' ' << kCommand << ": error reading the input\n";
+            return kExitIoError;
+        }
+        tree.emplace(EdsTree::Parse(std::move(text)));
+    } else {
+        const std::string path(options.file);
+        std::error_code error;
+        tree = ReadEdsFile(path, error);
+        if (!tree) {
+            io.err << kProgramName << ' ' << kCommand << ": cannot open '" << path << "': " << error.message()
+                   << '\n';
+            return kExitCannotOpen;
+        }
+    }
+
+    ReportWarnings(*tree, io.err);
+    Output output(io.out);
+    if (options.json)
+        WriteJson(*tree, output);
+    else
+        WriteText(*tree, output);
+    if (!output.Finish()) {
+        io.err << kProgramName << ' ' << kCommand << ": error writing the output\n";
+        return kExitIoError;
+    }
+    return kExitOk;
+}
+
+} // namespace tervix::cli
