@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run run-serial test bench fuzz clean
 
 all: build
 
@@ -19,8 +19,21 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
+# Tervix against the simulated weighing node inside the program, started in
+# examples/, where it finds the configuration and EDS files of that node.
+# ARGS replaces the adapter, e.g. make run ARGS="--can virtualcan:can0".
+RUN_ARGS ?= --can sim
 run: build
-	$(BUILD)/app/tervix $(ARGS)
+	cd examples && ../$(BUILD)/app/tervix $(if $(ARGS),$(ARGS),$(RUN_ARGS))
+
+# The same through the serial adapter's byte protocol: tervix-sim on a
+# pseudo-terminal, mapped to COM5 (pick COM5 in the PORT box).
+SIM_PTY ?= /tmp/tervix-sim-pty
+run-serial: build
+	@$(BUILD)/sim/tervix-sim --pty --link $(SIM_PTY) >/dev/null & sim=$$!; \
+	trap 'kill $$sim 2>/dev/null' EXIT; \
+	for i in $$(seq 50); do [ -e $(SIM_PTY) ] && break; sleep 0.1; done; \
+	cd examples && ../$(BUILD)/app/tervix --can sim --com 5=$(SIM_PTY) $(ARGS)
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 300
@@ -41,7 +54,7 @@ bench: deps
 # each run for FUZZ_SECONDS; any crash, leak or sanitizer report fails.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_serial_decode fuzz_candump_line
+FUZZ_TARGETS := fuzz_serial_decode fuzz_candump_line fuzz_config_file fuzz_eds_reader
 
 fuzz: deps
 	@cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null

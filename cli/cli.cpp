@@ -12,6 +12,8 @@ namespace {
 
 constexpr std::array kCommands = {
     Command{"decode", "name the frames of a candump log or a serial adapter's byte stream", RunDecode},
+    Command{"conf", "show what a configuration file gives the parameter pages and function buttons", RunConf},
+    Command{"eds", "print the object tree an EDS file gives the object page", RunEds},
 };
 
 void WriteHelp(std::ostream& out)

@@ -21,6 +21,8 @@ struct Command {
 };
 
 int RunDecode(CommandArgs args, const CliStreams& io);
+int RunConf(CommandArgs args, const CliStreams& io);
+int RunEds(CommandArgs args, const CliStreams& io);
 
 // Writes "tervix-cli[ command]: message" and a hint to the command's help.
 int UsageError(const CliStreams& io, std::string_view command, std::string_view message);

@@ -1,0 +1,289 @@
+#include "cli.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace tervix::cli;
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Result RunTool(std::vector<std::string_view> args, const std::string& input = {})
+{
+    std::istringstream in(input);
+    std::ostringstream out;
+    std::ostringstream err;
+    Result r;
+    r.status = RunCli(args, {in, out, err});
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+Result RunConf(const std::string& text, bool json = false)
+{
+    return json ? RunTool({"conf", "--json", "-"}, text) : RunTool({"conf", "-"}, text);
+}
+
+std::string IgnoredPart(const std::string& out)
+{
+    const std::size_t at = out.find("Ignored lines:\n");
+    return at == std::string::npos ? out : out.substr(at);
+}
+
+TEST(CliConfTest, TextShowsRowsButtonsAndIgnoredLines)
+{
+    const Result r = RunConf("; parameter rows\n"
+                             "sheet Standard\n"
+                             "item1=First parameter'\n"
+                             "item2=Second parameter'\n"
+                             "[FunctionButtons]\n"
+                             "fbutton 3='Btn 3' 'Second text' 'Third text\\next line' 2000sub01,DIRECT,\n"
+                             "fbutton 4='Btn 4' 'Second text' 'Third text' 2000sub02,DIALOG_1,\n"
+                             "fbutton 5='' 'x' 'y' 2000,BOGUS,\n"
+                             "fbutton 120='Z'\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "Standard: header on line 2, 2 rows\n"
+                     "  01  First parameter   21000001\n"
+                     "  02  Second parameter  21000002\n"
+                     "Trigger: no section\n"
+                     "Filling: no section\n"
+                     "Mass Flow: no section\n"
+                     "Buttons:\n"
+                     "  3 \"Btn 3\" DIRECT 20000001 enabled\n"
+                     "    description \"Btn 3 - Second text\"\n"
+                     "    hint \"Second text - Third text\\nnext line\"\n"
+                     "  4 \"Btn 4\" DIALOG_1 20000002 enabled\n"
+                     "    description \"Btn 4 - Second text\"\n"
+                     "    hint \"Second text - Third text\"\n"
+                     "  5 \"\" - 20000000 disabled\n"
+                     "    description \" - x\"\n"
+                     "    hint \"x - y\"\n"
+                     "  82 \"S-Net\" RPDO1 00800000 enabled\n"
+                     "    description \"\"\n"
+                     "    hint \"Select Net Value\"\n"
+                     "  83 \"S-Gross\" RPDO1 00400000 enabled\n"
+                     "    description \"\"\n"
+                     "    hint \"Select Gross Value\"\n"
+                     "  84 \"S-Flow\" RPDO1 00200000 enabled\n"
+                     "    description \"\"\n"
+                     "    hint \"Select Flow Value\"\n"
+                     "Ignored lines:\n"
+                     "  line 9 \"fbutton 120='Z'\": button number above 109\n");
+}
+
+TEST(CliConfTest, TextShowsCaptionOfAnUnconfiguredButtonAndLatin1AsUtf8)
+{
+    const Result r = RunConf("x\rsheet Filling\ritem1=Dichte g/cm\xB3'\r[FunctionButtons]\r"
+                             "fbutton 7='T\xE4ra' 'B' 'C' ,DIRECT,\r");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Filling: header on line 2, 1 row\n  01  Dichte g/cm\xC2\xB3  22000001\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Buttons:\n  7 \"T\xC3\xA4ra\" - 00000000 disabled, not configured\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(IgnoredPart(r.out), "Ignored lines:\n"
+                                  "  line 5 \"fbutton 7='T\xC3\xA4ra' 'B' 'C' ,DIRECT,\": "
+                                  "no hexadecimal digits for the index\n");
+}
+
+TEST(CliConfTest, JsonHoldsEveryPageAndButton)
+{
+    const Result r = RunConf("x\n"
+                             "sheet Trigger\n"
+                             "item1=Gr\xF6\xDF"
+                             "e \"A\"'\n"
+                             "[FunctionButtons]\n"
+                             "fbutton 0='a\\b' 'B' 'l1\\l2' 2500sub01,DIALOG_2,\n"
+                             "fbutton 1='x' 'substance' 'z' 2000,DIRECT,\n",
+                             true);
+    EXPECT_EQ(r.status, 1);
+    const std::size_t buttonsAt = r.out.find("  \"buttons\": [\n");
+    ASSERT_NE(buttonsAt, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(0, buttonsAt),
+              "{\n"
+              "  \"pages\": [\n"
+              "    {\"caption\": \"Standard\", \"header_line\": null, \"rows\": []},\n"
+              "    {\"caption\": \"Trigger\", \"header_line\": 1, \"rows\": [\n"
+              "      {\"sub\": 1, \"label\": \"01  Gr\xC3\xB6\xC3\x9F"
+              "e \\\"A\\\"\", \"indexsub\": 620756993}\n"
+              "    ]},\n"
+              "    {\"caption\": \"Filling\", \"header_line\": null, \"rows\": []},\n"
+              "    {\"caption\": \"Mass Flow\", \"header_line\": null, \"rows\": []}\n"
+              "  ],\n");
+    for (const char* line :
+         {"    {\"number\": 0, \"caption\": \"a\\\\b\", \"description\": \"a\\\\b - B\", \"hint\": \"B - "
+          "l1\\rl2\", "
+          "\"indexsub\": 620756993, \"kind\": 4, \"configured\": true, \"enabled\": true},\n",
+          "    {\"number\": 1, \"caption\": \"x\", \"description\": \"x - substance\", \"hint\": \"substance "
+          "- z\", "
+          "\"indexsub\": 536870912, \"kind\": 0, \"configured\": false, \"enabled\": false},\n",
+          "    {\"number\": 2, \"caption\": \"\", \"description\": \"\", \"hint\": \"\", \"indexsub\": 0, "
+          "\"kind\": 0, "
+          "\"configured\": false, \"enabled\": false},\n",
+          "    {\"number\": 83, \"caption\": \"S-Gross\", \"description\": \"\", \"hint\": \"Select Gross "
+          "Value\", "
+          "\"indexsub\": 4194304, \"kind\": 6, \"configured\": true, \"enabled\": true},\n",
+          "    {\"number\": 109, \"caption\": \"\", \"description\": \"\", \"hint\": \"\", \"indexsub\": 0, "
+          "\"kind\": 0, "
+          "\"configured\": false, \"enabled\": false}\n  ],\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line;
+    std::size_t count = 0;
+    for (std::size_t at = r.out.find("{\"number\": "); at != std::string::npos;
+         at = r.out.find("{\"number\": ", at + 1))
+        ++count;
+    EXPECT_EQ(count, 110u);
+    EXPECT_TRUE(r.out.ends_with("  \"ignored\": [\n"
+                                "    {\"line\": 5, \"reason\": \"no hexadecimal digits after 'sub'\"}\n"
+                                "  ]\n"
+                                "}\n"))
+        << r.out;
+}
+
+TEST(CliConfTest, JsonOfAnEmptyFileIgnoresNothing)
+{
+    const Result r = RunConf("", true);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.ends_with("\"enabled\": false}\n  ],\n  \"ignored\": []\n}\n")) << r.out;
+}
+
+// ---- Every reason a line is ignored -----------------------------------------
+
+struct ReasonCase {
+    const char* name;
+    std::string text;
+    std::string ignored; // the "Ignored lines:" part of the output
+};
+
+class CliConfReasonTest : public testing::TestWithParam<ReasonCase> {};
+
+TEST_P(CliConfReasonTest, NamesTheLineAndWhy)
+{
+    const Result r = RunConf(GetParam().text);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(IgnoredPart(r.out), "Ignored lines:\n" + GetParam().ignored);
+}
+
+std::string Items(int count)
+{
+    std::string text;
+    for (int k = 1; k <= count; ++k)
+        text += "item" + std::to_string(k) + "=P'\n";
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons, CliConfReasonTest,
+    testing::Values(
+        ReasonCase{"NoNumber", "[FunctionButtons]\nfbutton x='A'\n",
+                   "  line 2 \"fbutton x='A'\": no button number\n"},
+        ReasonCase{"NumberAbove109", "[FunctionButtons]\nfbutton 110='A'\n",
+                   "  line 2 \"fbutton 110='A'\": button number above 109\n"},
+        ReasonCase{"NoIndex", "[FunctionButtons]\n;\nfbutton 1='A' 'B' 'C'\n",
+                   "  line 3 \"fbutton 1='A' 'B' 'C'\": no hexadecimal digits for the index\n"},
+        ReasonCase{"IndexTooLarge", "[FunctionButtons]\nfbutton 1='A' 'B' 'C' 100000000,DIRECT,\n",
+                   "  line 2 \"fbutton 1='A' 'B' 'C' 100000000,DIRECT,\": index above FFFFFFFF\n"},
+        ReasonCase{"NoDigitsAfterSub", "[FunctionButtons]\nfbutton 1='A' 'substance' 'C' 2000sub1,DIRECT,\n",
+                   "  line 2 \"fbutton 1='A' 'substance' 'C' 2000sub1,DIRECT,\": no hexadecimal digits after "
+                   "'sub'\n"},
+        ReasonCase{"NoDigitsAfterUpperSub", "[FunctionButtons]\nfbutton 1='A' 'B' 'C' 2000SUB,DIRECT,\n",
+                   "  line 2 \"fbutton 1='A' 'B' 'C' 2000SUB,DIRECT,\": no hexadecimal digits after 'SUB'\n"},
+        ReasonCase{"SubIndexTooLarge", "[FunctionButtons]\nfbutton 1='A' 'B' 'C' 2000sub1FFFFFFFF,DIRECT,\n",
+                   "  line 2 \"fbutton 1='A' 'B' 'C' 2000sub1FFFFFFFF,DIRECT,\": sub-index after 'sub' above "
+                   "FFFFFFFF\n"},
+        ReasonCase{"UpperSubIndexTooLarge",
+                   "[FunctionButtons]\nfbutton 1='A' 'B' 'C' 2000SUB1FFFFFFFF,DIRECT,\n",
+                   "  line 2 \"fbutton 1='A' 'B' 'C' 2000SUB1FFFFFFFF,DIRECT,\": sub-index after 'SUB' above "
+                   "FFFFFFFF\n"},
+        ReasonCase{"ItemAfterThe32nd", "x\nsheet Standard\n" + Items(33),
+                   "  line 35 \"item33=P'\": item line after the page's 32nd\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Options and exit statuses ----------------------------------------------
+
+class CliConfFileTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("tervix-conf-" + std::to_string(::getpid()) + "-" +
+                testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::string Path(const char* name) const { return (dir_ / name).string(); }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(CliConfFileTest, ExitStatuses)
+{
+    std::ofstream(Path("clean.conf")) << "[FunctionButtons]\nfbutton 1='A' 'B' 'C' 2000,DIRECT,\n";
+    const std::string clean = Path("clean.conf");
+    const std::string missing = Path("missing.conf");
+    const std::string dir = dir_.string();
+
+    EXPECT_EQ(RunTool({"conf", clean}).status, 0);
+    EXPECT_EQ(RunTool({"conf", "--json", clean}).status, 0);
+
+    const Result gone = RunTool({"conf", missing});
+    EXPECT_EQ(gone.status, 2);
+    EXPECT_EQ(gone.out, "");
+    EXPECT_EQ(gone.err, "tervix-cli conf: Cannot open file " + missing + ": No such file or directory\n");
+    EXPECT_EQ(RunTool({"conf", dir}).status, 2);
+
+    const Result badOption = RunTool({"conf", "--xml", clean});
+    EXPECT_EQ(badOption.status, 1);
+    EXPECT_NE(badOption.err.find("unknown option '--xml'"), std::string::npos) << badOption.err;
+    EXPECT_EQ(RunTool({"conf", clean, clean}).status, 1);
+
+    const Result help = RunTool({"conf", "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("Usage: tervix-cli conf [--json] [FILE|-]\n")) << help.out;
+}
+
+// The window reads "Tervix.conf" from the working directory; so does the command.
+TEST_F(CliConfFileTest, ReadsTervixConfInTheWorkingDirectoryByDefault)
+{
+    std::ofstream(Path("Tervix.conf")) << "x\nsheet Mass Flow\nitem1=Rate'\n";
+    const std::string command = "cd '" + dir_.string() + "' && '" + TERVIX_CLI_PATH + "' conf >out";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
+    std::ostringstream out;
+    out << std::ifstream(Path("out")).rdbuf();
+    EXPECT_NE(out.str().find("Mass Flow: header on line 2, 1 row\n  01  Rate  2B000001\n"), std::string::npos)
+        << out.str();
+}
+
+// The unit simulator's own file: all four pages and no line the window passes over.
+TEST(CliConfExampleTest, ShippedExampleIsClean)
+{
+    const Result r = RunTool({"conf", TERVIX_EXAMPLES_DIR "/Tervix.conf"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    for (const char* page : {"Standard: header on line", "Trigger: header on line", "Filling: header on line",
+                             "Mass Flow: header on line"})
+        EXPECT_NE(r.out.find(page), std::string::npos) << page;
+    EXPECT_NE(r.out.find(", 16 rows\n"), std::string::npos);
+    EXPECT_NE(r.out.find("  16  "), std::string::npos);
+    EXPECT_TRUE(r.out.ends_with("Ignored lines:\n")) << r.out;
+}
+
+} // namespace
