@@ -1,5 +1,6 @@
 #include "candump_reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tervix {
@@ -129,12 +130,13 @@ CandumpLineResult ParseFrameToken(std::string_view token, CandumpPacket& packet)
             return Skip(kBadData);
     }
 
-    const unsigned shifted = (identifier & kMaxStandardId) << 5;
-    packet.bytes[0] = kPacketMarker;
-    packet.bytes[1] = static_cast<std::uint8_t>(flags | length);
-    packet.bytes[2] = static_cast<std::uint8_t>(shifted >> 8);
-    packet.bytes[3] = static_cast<std::uint8_t>(shifted & 0xFF);
-    packet.size = kPacketHeaderSize + dataCount;
+    BusFrame frame;
+    frame.id = identifier;
+    frame.extended = (flags & kFlagExtended) != 0;
+    frame.remote = (flags & kFlagRemote) != 0;
+    frame.length = static_cast<std::uint8_t>(length);
+    std::copy_n(data, dataCount, frame.data.begin());
+    packet.size = EncodePacket(frame, packet.bytes.data());
     return {CandumpLineKind::Frame, {}};
 }
 

@@ -40,17 +40,31 @@ BusFrame MakeFrame(std::uint32_t id, std::span<const std::uint8_t> data)
     return f;
 }
 
-void EncodePacket(const BusFrame& frame, FramePacket& out)
+std::size_t EncodePacket(const BusFrame& frame, std::uint8_t* out)
 {
-    const unsigned n = frame.length <= 8 ? frame.length : 8;
+    const unsigned length = frame.length <= 8 ? frame.length : 8;
+    const unsigned n = frame.remote ? 0 : length;
     const unsigned v = (frame.id & 0x7FF) << 5;
-    out.resize(kPacketHeaderSize + n);
     out[0] = kPacketMarker;
-    out[1] = static_cast<std::uint8_t>(n | (frame.extended ? kFlagExtended : 0) | (frame.remote ? kFlagRemote : 0));
+    out[1] = static_cast<std::uint8_t>(length | (frame.extended ? kFlagExtended : 0) |
+                                       (frame.remote ? kFlagRemote : 0));
     out[2] = static_cast<std::uint8_t>(v >> 8);
     out[3] = static_cast<std::uint8_t>(v & 0xFF);
     for (unsigned i = 0; i < n; ++i)
         out[kPacketHeaderSize + i] = frame.data[i];
+    return kPacketHeaderSize + n;
+}
+
+void EncodePacket(const BusFrame& frame, FramePacket& out)
+{
+    out.resize(kMaxPacketSize);
+    out.resize(EncodePacket(frame, out.data()));
+}
+
+BusFrame CobIdFrame(std::uint8_t prefix, unsigned node, std::span<const std::uint8_t> data)
+{
+    const auto b = CobIdBytes(prefix, node);
+    return MakeFrame((unsigned(b[0]) << 3) | (unsigned(b[1]) >> 5), data);
 }
 
 FramePacket EncodePacket(const BusFrame& frame)
@@ -77,15 +91,7 @@ std::optional<BusFrame> DecodePacket(ByteView packet)
 
 FramePacket MakePacket(unsigned identifier, std::span<const std::uint8_t> data)
 {
-    FramePacket p;
-    p.reserve(kPacketHeaderSize + data.size());
-    const unsigned v = (identifier & 0x7FF) << 5;
-    p.push_back(kPacketMarker);
-    p.push_back(static_cast<std::uint8_t>(data.size() & 0x0F));
-    p.push_back(static_cast<std::uint8_t>(v >> 8));
-    p.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    p.insert(p.end(), data.begin(), data.end());
-    return p;
+    return EncodePacket(MakeFrame(identifier, data));
 }
 
 } // namespace tervix

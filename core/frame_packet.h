@@ -35,8 +35,15 @@ struct BusFrame {
 
 // A standard data frame (data beyond eight bytes is dropped).
 BusFrame MakeFrame(std::uint32_t id, std::span<const std::uint8_t> data);
+// The standard frame on the identifier that CobIdBytes(prefix, node) spells.
+BusFrame CobIdFrame(std::uint8_t prefix, unsigned node, std::span<const std::uint8_t> data);
 
-// The packet of a frame: marker, flags/length, identifier << 5, data.
+constexpr std::size_t kMaxPacketSize = kPacketHeaderSize + 8;
+
+// The packet of a frame: marker, flags/length, identifier << 5, data (none
+// for a remote frame, whose length only asks for data). Writes at most
+// kMaxPacketSize bytes to `out` and returns how many.
+std::size_t EncodePacket(const BusFrame& frame, std::uint8_t* out);
 void EncodePacket(const BusFrame& frame, FramePacket& out);
 FramePacket EncodePacket(const BusFrame& frame);
 // The frame a packet carries; nothing for adapter text or a cut header.

@@ -16,15 +16,8 @@ constexpr std::array<std::uint8_t, 4> kPageIndexHigh = {0x21, 0x25, 0x22, 0x2B};
 
 FramePacket Packet(std::uint8_t prefix, unsigned node, std::initializer_list<std::uint8_t> data)
 {
-    const auto id = CobIdBytes(prefix, node);
-    FramePacket p;
-    p.reserve(kPacketHeaderSize + 8);
-    p.push_back(kPacketMarker);
-    p.push_back(static_cast<std::uint8_t>(data.size()));
-    p.push_back(id[0]);
-    p.push_back(id[1]);
-    for (std::uint8_t b : data)
-        p.push_back(b);
+    FramePacket p = EncodePacket(CobIdFrame(prefix, node, std::span(data.begin(), data.size())));
+    p.reserve(kMaxPacketSize);
     return p;
 }
 
@@ -83,10 +76,8 @@ std::uint32_t SubstituteUnit(std::uint32_t object, std::optional<long long> unit
 Request NmtRequest(std::uint8_t command, std::optional<long long> node)
 {
     Request r;
-    if (node)
-        r.packet = {kPacketMarker, 0x02, 0x00, 0x00, command, static_cast<std::uint8_t>(*node)};
-    else
-        r.packet = {kPacketMarker, 0x01, 0x00, 0x00, command};
+    const std::uint8_t data[] = {command, static_cast<std::uint8_t>(node.value_or(0))};
+    r.packet = EncodePacket(MakeFrame(0x000, std::span(data, node ? 2 : 1)));
     r.logLine = command == kNmtStart ? "NMT Start" : "NMT Stop";
     return r;
 }
@@ -145,13 +136,17 @@ Request RawFrameRequest(ByteView text, std::uint8_t unitAddress)
 {
     const std::size_t n = std::min<std::size_t>(text.size(), 8);
     Request r;
-    r.packet = {kPacketMarker, 0, text.size() > 1 ? text[1] : std::uint8_t(0),
-                text.size() > 2 ? text[2] : std::uint8_t(0)};
+    // The text's bytes 1 and 2 are the identifier as the packet carries it.
+    const std::uint8_t idBytes[] = {0x7E, 0x00, text.size() > 1 ? text[1] : std::uint8_t(0),
+                                    text.size() > 2 ? text[2] : std::uint8_t(0)};
+    BusFrame frame;
+    frame.id = PacketIdentifier(idBytes);
     // The unit address is the first data byte whether or not the text had one.
-    r.packet.push_back(unitAddress);
-    for (std::size_t i = 4; i < text.size() && r.packet.size() < kPacketHeaderSize + 8; ++i)
-        r.packet.push_back(text[i]);
-    r.packet[1] = static_cast<std::uint8_t>(r.packet.size() - kPacketHeaderSize);
+    frame.data[0] = unitAddress;
+    frame.length = 1;
+    for (std::size_t i = 4; i < text.size() && frame.length < 8; ++i)
+        frame.data[frame.length++] = text[i];
+    r.packet = EncodePacket(frame);
     r.logLine = "Tx:(";
     AppendHexDump(r.logLine, text.first(std::min(text.size(), n + 1)));
     r.logLine += " )";
