@@ -36,6 +36,17 @@ TEST_F(AdapterTest, StartsOnUsbWithTheDefaultRateAndShowsTheAdapter)
     EXPECT_TRUE(log.empty()); // the channel opens on the first send
 }
 
+TEST_F(AdapterTest, EnterInTheSpeedBoxAddsNoEntry)
+{
+    auto* speed = Find<QComboBox>("cbxCANspeed");
+    speed->setFocus();
+    speed->lineEdit()->selectAll();
+    QTest::keyClicks(speed->lineEdit(), QStringLiteral("333Kbit"));
+    QTest::keyClick(speed->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(speed->count(), 9);
+    EXPECT_EQ(speed->findText(QStringLiteral("333Kbit")), -1);
+}
+
 TEST_F(AdapterTest, RequestsGoOutAndAnswersComeBackThroughTheChannel)
 {
     Find<QComboBox>("cbxCANaddr")->setCurrentIndex(5);
