@@ -2,13 +2,26 @@
 
 #include "commands.h"
 
+#include <signal.h>
+
 #include <array>
+#include <csignal>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 namespace tervix::cli {
 
 namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal)
+{
+    stopSignal = signal;
+}
 
 constexpr std::array kCommands = {
     Command{"decode", "name the frames of a candump log or a serial adapter's byte stream", RunDecode},
@@ -16,7 +29,7 @@ constexpr std::array kCommands = {
     Command{"eds", "print the object tree an EDS file gives the object page", RunEds},
 };
 
-void WriteHelp(std::ostream& out)
+void WriteMainHelp(std::ostream& out)
 {
     out << "Usage: " << kProgramName << " COMMAND [OPTIONS] [ARGS]\n"
         << "       " << kProgramName << " COMMAND --help\n\n"
@@ -29,6 +42,41 @@ void WriteHelp(std::ostream& out)
 }
 
 } // namespace
+
+void InstallStopHandlers()
+{
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: a blocked read returns and the command ends
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+int StopSignal()
+{
+    return stopSignal;
+}
+
+std::string WriteErrorReason()
+{
+    const int error = errno;
+    return error != 0 ? std::strerror(error) : "write failed";
+}
+
+int WriteHelp(const CliStreams& io, std::string_view command, std::string_view text)
+{
+    errno = 0;
+    io.out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    io.out.flush();
+    if (io.out)
+        return kExitOk;
+    io.err << kProgramName;
+    if (!command.empty())
+        io.err << ' ' << command;
+    io.err << ": cannot write the help: " << WriteErrorReason() << '\n';
+    return kExitIoError;
+}
 
 int UsageError(const CliStreams& io, std::string_view command, std::string_view message)
 {
@@ -48,9 +96,9 @@ int RunCli(std::span<const std::string_view> args, const CliStreams& io)
         return UsageError(io, {}, "missing command");
     const std::string_view first = args.front();
     if (first == "--help" || first == "-h" || first == "help") {
-        WriteHelp(io.out);
-        io.out.flush();
-        return io.out ? kExitOk : kExitIoError;
+        std::ostringstream text;
+        WriteMainHelp(text);
+        return WriteHelp(io, {}, text.str());
     }
     for (const Command& c : kCommands)
         if (c.name == first)

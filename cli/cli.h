@@ -20,7 +20,16 @@ struct CliStreams {
     std::istream& in; // standard input, read for "-" or a missing FILE
     std::ostream& out;
     std::ostream& err;
+    // The descriptor behind `in` when it is a pipe or a terminal: such input
+    // is read as it comes and each line's output written at once. -1: `in`
+    // is read in large blocks.
+    int liveInput = -1;
 };
+
+// SIGINT and SIGTERM end a command's reading; it writes what it has and
+// exits with 128 + the signal's number.
+void InstallStopHandlers();
+int StopSignal();  // 0 while none came
 
 // args are the words after the program name.
 int RunCli(std::span<const std::string_view> args, const CliStreams& io);

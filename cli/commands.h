@@ -6,6 +6,7 @@
 #include "cli.h"
 
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace tervix::cli {
@@ -23,6 +24,14 @@ struct Command {
 int RunDecode(CommandArgs args, const CliStreams& io);
 int RunConf(CommandArgs args, const CliStreams& io);
 int RunEds(CommandArgs args, const CliStreams& io);
+
+// Writes a help text; when that fails, says so on standard error (with the
+// system's reason) and returns kExitIoError.
+int WriteHelp(const CliStreams& io, std::string_view command, std::string_view text);
+
+// The system's reason for the last failed write (errno), e.g. "No space left
+// on device".
+std::string WriteErrorReason();
 
 // Writes "tervix-cli[ command]: message" and a hint to the command's help.
 int UsageError(const CliStreams& io, std::string_view command, std::string_view message);

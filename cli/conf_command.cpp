@@ -231,7 +231,7 @@ int RunConf(CommandArgs args, const CliStreams& io)
             if (arg == "--json") {
                 json = true;
             } else if (arg == "--help" || arg == "-h") {
-                return Write(io, std::string(kHelp), kExitOk);
+                return WriteHelp(io, kCommand, kHelp);
             } else if (arg == "--") {
                 optionsEnded = true;
             } else {

@@ -18,6 +18,8 @@
 #include <ostream>
 #include <string>
 
+#include <unistd.h>
+
 namespace tervix::cli {
 
 namespace {
@@ -29,7 +31,10 @@ constexpr std::string_view kHelp = R"(Usage: tervix-cli decode [--packets] [--co
 Names every message of a captured trace the way the monitor's log names it,
 one line per message, in order, on standard output.
 
-Input: FILE, or standard input when FILE is "-" or missing.
+Input: FILE, or standard input when FILE is "-" or missing. From a pipe or a
+terminal (candump -L can0 | tervix-cli decode) each line is written as soon
+as it is complete; Ctrl+C (SIGINT) or SIGTERM ends the reading and writes
+what was decoded, counts included. Adapter text is written as UTF-8.
   (default)   a candump log, lines like "(1436509052.249713) can0 705#05".
               "ID#R" or "ID#Rn" is a remote frame, "ID#" a frame without
               data, an 8-digit ID an extended frame (its low 11 bits are
@@ -56,7 +61,8 @@ byte in hex followed by a blank. Example:
   SFF: NMT Handling addr=05 Data= 05
 
 Exit status: 0 success (skipped lines included), 1 usage error, 2 input
-cannot be opened, 3 read or write error.
+cannot be opened, 3 read or write error (also a file that shrank while being
+read), 128 + N when ended by signal N.
 )";
 
 // Large blocks keep system calls rare; both buffers are reused throughout.
@@ -89,6 +95,8 @@ public:
             ++counts_[static_cast<std::size_t>(info.functionCode) & 0x0F];
         const std::size_t before = outBuf_.size();
         AppendLogLine(outBuf_, message, info);
+        if (!info.isFrame)
+            TextToUtf8(before);
         if (outBuf_.size() == before)
             return; // text made of control bytes only
         outBuf_.push_back('\n');
@@ -97,6 +105,25 @@ public:
     }
 
     void Frame(std::uint64_t, ByteView message) override { Message(message); }
+
+    // Adapter text goes to a terminal as UTF-8: its bytes are Latin-1
+    // characters, and DEL is a control byte like those below 0x20.
+    void TextToUtf8(std::size_t from)
+    {
+        scratch_.assign(outBuf_, from);
+        outBuf_.resize(from);
+        for (const char c : scratch_) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b == 0x7F)
+                continue;
+            if (b < 0x80) {
+                outBuf_.push_back(c);
+            } else {
+                outBuf_.push_back(static_cast<char>(0xC0 | (b >> 6)));
+                outBuf_.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+            }
+        }
+    }
 
     void Skipped(std::uint64_t lineNumber, std::string_view reason) override
     {
@@ -136,34 +163,60 @@ public:
     // tried, and Failed() tells the caller to stop.
     void Flush()
     {
-        if (!errBuf_.empty()) {
+        // After the output failed, the input is no longer read to its end:
+        // what would be said about it now is not true.
+        if (!errBuf_.empty() && !failed_) {
             err_.write(errBuf_.data(), static_cast<std::streamsize>(errBuf_.size()));
-            errBuf_.clear();
+            err_.flush();
         }
+        errBuf_.clear();
         if (!outBuf_.empty() && !failed_) {
+            errno = 0;
             out_.write(outBuf_.data(), static_cast<std::streamsize>(outBuf_.size()));
-            failed_ = !out_;
+            NoteFailure();
         }
         outBuf_.clear();
     }
 
-    bool Finish()
+    // Flush, and the stream's own buffer too (a reader at the other end of a
+    // pipe sees each line at once).
+    void FlushThrough()
     {
         Flush();
-        out_.flush();
+        if (!failed_) {
+            errno = 0;
+            out_.flush();
+            NoteFailure();
+        }
+    }
+
+    bool Finish()
+    {
+        FlushThrough();
         err_.flush();
-        return !failed_ && out_.good();
+        return !failed_;
     }
 
     bool Failed() const { return failed_; }
+    const std::string& FailReason() const { return failReason_; }
 
 private:
     std::ostream& out_;
     std::ostream& err_;
     std::string outBuf_;
     std::string errBuf_;
+    void NoteFailure()
+    {
+        if (failed_ || out_)
+            return;
+        failed_ = true;
+        failReason_ = WriteErrorReason();
+    }
+
+    std::string scratch_;
     std::array<std::uint64_t, kFunctionCodeCount> counts_{};
     bool failed_ = false;
+    std::string failReason_;
 };
 
 // The framing and slots the serial link uses, fed from a file instead of a port.
@@ -217,43 +270,88 @@ int ParseOptions(CommandArgs args, const CliStreams& io, DecodeOptions& options,
     return -1;
 }
 
-int Decode(std::istream& in, const DecodeOptions& options, const CliStreams& io)
+// Where the bytes come from: the stream in large blocks, or a pipe or
+// terminal as the bytes arrive.
+class Input {
+public:
+    Input(std::istream& in, int liveFd) : in_(in), fd_(liveFd) {}
+
+    bool Live() const { return fd_ >= 0; }
+
+    // 0 at the end of the input, on an error or when a stop signal came.
+    std::size_t Read(char* into, std::size_t max)
+    {
+        if (!Live()) {
+            in_.read(into, static_cast<std::streamsize>(max));
+            error_ = in_.bad();
+            return static_cast<std::size_t>(in_.gcount());
+        }
+        for (;;) {
+            const ssize_t n = ::read(fd_, into, max);
+            if (n >= 0)
+                return static_cast<std::size_t>(n);
+            if (errno != EINTR || StopSignal() != 0) {
+                error_ = errno != EINTR;
+                return 0;
+            }
+        }
+    }
+    bool Error() const { return error_; }
+
+private:
+    std::istream& in_;
+    int fd_;
+    bool error_ = false;
+};
+
+int Decode(Input& input, const DecodeOptions& options, const CliStreams& io, std::uint64_t* bytesRead = nullptr)
 {
     DecodeOutput output(io.out, io.err);
     CandumpReader reader;
     PacketStream packets(output);
     const auto chunk = std::make_unique<char[]>(kReadChunk);
 
-    while (!output.Failed()) {
-        in.read(chunk.get(), static_cast<std::streamsize>(kReadChunk));
-        const auto got = static_cast<std::size_t>(in.gcount());
+    std::uint64_t total = 0;
+    while (!output.Failed() && StopSignal() == 0) {
+        const std::size_t got = input.Read(chunk.get(), kReadChunk);
         if (got == 0)
             break;
+        total += got;
         const std::string_view text(chunk.get(), got);
         if (options.packets)
             packets.Feed(text);
         else
             reader.Feed(text, output);
+        if (input.Live())
+            output.FlushThrough();
     }
-    if (in.bad()) {
+    if (bytesRead)
+        *bytesRead = total;
+    if (output.Failed()) {
+        io.err << kProgramName << ' ' << kCommand << ": error writing the output: " << output.FailReason()
+               << '\n';
+        return kExitIoError;
+    }
+    if (input.Error()) {
         output.Finish();
         io.err << kProgramName << ' ' << kCommand << ": error reading the input\n";
         return kExitIoError;
     }
     if (options.packets) {
-        if (const std::uint32_t pending = packets.PendingBytes(); pending > 0)
+        if (const std::uint32_t pending = packets.PendingBytes(); pending > 0 && StopSignal() == 0)
             output.Warn("the input ends inside a message; its " + std::to_string(pending) +
                         " bytes are not shown");
-    } else {
+    } else if (StopSignal() == 0) {
         reader.Finish(output);
     }
     if (options.counts)
         output.AppendCounts();
     if (!output.Finish()) {
-        io.err << kProgramName << ' ' << kCommand << ": error writing the output\n";
+        io.err << kProgramName << ' ' << kCommand << ": error writing the output: " << output.FailReason()
+               << '\n';
         return kExitIoError;
     }
-    return kExitOk;
+    return StopSignal() != 0 ? 128 + StopSignal() : kExitOk;
 }
 
 } // namespace
@@ -265,12 +363,12 @@ int RunDecode(CommandArgs args, const CliStreams& io)
     if (const int status = ParseOptions(args, io, options, help); status >= 0)
         return status;
     if (help) {
-        io.out << kHelp;
-        io.out.flush();
-        return io.out ? kExitOk : kExitIoError;
+        return WriteHelp(io, kCommand, kHelp);
     }
-    if (options.file == "-")
-        return Decode(io.in, options, io);
+    if (options.file == "-") {
+        Input input(io.in, io.liveInput);
+        return Decode(input, options, io);
+    }
 
     const std::string path(options.file);
     std::error_code ec;
@@ -286,7 +384,18 @@ int RunDecode(CommandArgs args, const CliStreams& io)
                << "': " << (error != 0 ? std::strerror(error) : "open failed") << '\n';
         return kExitCannotOpen;
     }
-    return Decode(file, options, io);
+    const std::uintmax_t sizeAtOpen = std::filesystem::file_size(path, ec);
+    const bool sized = !ec && std::filesystem::is_regular_file(path, ec);
+    Input input(file, -1);
+    std::uint64_t read = 0;
+    const int status = Decode(input, options, io, &read);
+    // A log cut short under us (rotated, truncated) must not pass for whole.
+    if (status == kExitOk && sized && read < sizeAtOpen) {
+        io.err << kProgramName << ' ' << kCommand << ": '" << path << "' shrank while being read: " << read
+               << " of " << sizeAtOpen << " bytes decoded\n";
+        return kExitIoError;
+    }
+    return status;
 }
 
 } // namespace tervix::cli

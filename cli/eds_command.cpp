@@ -259,9 +259,7 @@ int RunEds(CommandArgs args, const CliStreams& io)
     if (const int status = ParseOptions(args, io, options, help); status >= 0)
         return status;
     if (help) {
-        io.out << kHelp;
-        io.out.flush();
-        return io.out ? kExitOk : kExitIoError;
+        return WriteHelp(io, kCommand, kHelp);
     }
 
     std::optional<EdsTree> tree;

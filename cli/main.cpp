@@ -1,6 +1,9 @@
 #include "cli.h"
 
 #include <iostream>
+
+#include <sys/stat.h>
+#include <unistd.h>
 #include <string_view>
 #include <vector>
 
@@ -10,5 +13,9 @@ int main(int argc, char** argv)
     std::ios::sync_with_stdio(false);
     std::cin.tie(nullptr);
     const std::vector<std::string_view> args(argv + 1, argv + argc);
-    return tervix::cli::RunCli(args, {std::cin, std::cout, std::cerr});
+    tervix::cli::InstallStopHandlers();
+    struct stat st {};
+    const bool live = fstat(STDIN_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) ||
+                                                        S_ISSOCK(st.st_mode));
+    return tervix::cli::RunCli(args, {std::cin, std::cout, std::cerr, live ? STDIN_FILENO : -1});
 }
