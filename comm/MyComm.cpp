@@ -6,8 +6,12 @@ TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
     : QObject(parent), usb_(&usb), ports_(std::move(ports)), timer_(std::make_unique<PollTimer>())
 {
     timer_->setHandler([this] {
-        if (Adapter* adapter = InUse())
-            adapter->PollInto(ring_);
+        Adapter* adapter = InUse();
+        if (!adapter)
+            return;
+        if (adapter->IsLost())
+            TryReopen();
+        adapter->PollInto(ring_);
     });
     connect(timer_.get(), &PollTimer::tickFinished, this, [this] {
         if (delivered_ == 0)
@@ -25,6 +29,7 @@ TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
             if (adapter == InUse())
                 UpdateInfo();
         });
+        adapter->SetOnLost([this, adapter](const QString& why) { OnLost(adapter, why); });
     }
 }
 
@@ -33,9 +38,12 @@ TComm::~TComm()
     timer_->stop();
     timer_.reset();
     // The USB channel outlives us.
-    if (usb_)
+    if (usb_) {
         usb_->SetOnStateChanged({});
+        usb_->SetOnLost({});
+    }
     serial_.SetOnStateChanged({});
+    serial_.SetOnLost({});
     serial_.close();
 }
 
@@ -123,23 +131,76 @@ void TComm::PortChange()
     }
     portBox_->setCurrentText(comNumber_ != 0 ? QStringLiteral("COM%1").arg(comNumber_)
                                              : QStringLiteral("USB"));
+    timerSendFailures_ = 0;
     UpdateInfo();
     if (!adapter)
         return;
-    adapter->Open(); // on failure the timer stays stopped
+    try {
+        adapter->Open(); // on failure the timer stays stopped
+    } catch (const std::exception& e) {
+        emit connectionEvent(QStringLiteral("%1 not opened: %2")
+                                 .arg(PortName(), QString::fromStdString(e.what()).replace(u'\n', u' ')));
+        throw;
+    }
+    if (comNumber_ != 0)
+        emit connectionEvent(QStringLiteral("%1 opened").arg(PortName()));
     timer_->start();
+}
+
+QString TComm::PortName() const
+{
+    if (comNumber_ == 0)
+        return QStringLiteral("USB");
+    return QStringLiteral("COM%1 (%2)").arg(comNumber_).arg(ports_.path(comNumber_));
+}
+
+void TComm::OnLost(Adapter* adapter, const QString& why)
+{
+    if (adapter != InUse())
+        return;
+    sinceReopenTry_.start();
+    const QString line = QStringLiteral("%1 lost: %2; it reopens when the device is back").arg(PortName(), why);
+    emit connectionEvent(line);
+    emit adapterLost(line);
+}
+
+void TComm::TryReopen()
+{
+    if (sinceReopenTry_.isValid() && sinceReopenTry_.elapsed() < kReopenIntervalMs)
+        return;
+    sinceReopenTry_.start();
+    Adapter* adapter = InUse();
+    if (adapter && adapter->TryReopen()) {
+        timerSendFailures_ = 0;
+        UpdateInfo();
+        emit connectionEvent(QStringLiteral("%1 back, reopened").arg(PortName()));
+    }
+}
+
+void TComm::CountTimerSendFailure()
+{
+    ++timerSendFailures_;
+    UpdateInfo();
 }
 
 void TComm::SendFrame(tervix::ByteView packet)
 {
-    if (Adapter* adapter = InUse())
-        adapter->Send(packet);
+    Adapter* adapter = InUse();
+    if (!adapter)
+        return;
+    adapter->Send(packet);
+    if (timerSendFailures_ != 0) {
+        timerSendFailures_ = 0;
+        UpdateInfo();
+    }
 }
 
 void TComm::UpdateInfo()
 {
     const Adapter* adapter = InUse();
     QString text = adapter ? adapter->StateText() : QStringLiteral("USB adapter");
+    if (timerSendFailures_ != 0)
+        text += QStringLiteral("; %1 timer sends failed").arg(timerSendFailures_);
     if (text == info_)
         return;
     info_ = text;

@@ -12,6 +12,7 @@
 #include "serial_link.h"
 #include "usb2can.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -50,16 +51,32 @@ public:
     // For the "Comm Info" label: the adapter in use and its state.
     QString InfoText() const { return info_; }
 
+    // A send that a timer made (watchdog, guarding) failed: counted in "Comm
+    // Info" instead of shown, since it repeats by itself. A send that works
+    // or another port clears the count.
+    void CountTimerSendFailure();
+    int TimerSendFailures() const { return timerSendFailures_; }
+
+    // How often a lost adapter is looked for at its device.
+    static constexpr int kReopenIntervalMs = 500;
+
 signals:
     // After a poll tick that delivered at least one frame or text line.
     void pollFinished();
     void infoChanged(const QString& text);
+    // Connection events for the log: a port opened, refused, lost, back.
+    void connectionEvent(const QString& line);
+    // The adapter in use went away by itself: one message for the user.
+    void adapterLost(const QString& message);
 
 private:
     // The adapter the port number selects; null when the USB channel is gone.
     Adapter* InUse();
     void FillSpeedBox();
     void UpdateInfo();
+    void OnLost(Adapter* adapter, const QString& why);
+    void TryReopen();
+    QString PortName() const;
 
     QPointer<TUSB2CAN> usb_;
     ComPortMap ports_;
@@ -72,4 +89,6 @@ private:
     tervix::ReceiveRing ring_;
     int delivered_ = 0;
     QString info_;
+    int timerSendFailures_ = 0;
+    QElapsedTimer sinceReopenTry_;
 };

@@ -31,6 +31,13 @@ public:
 
     // Called whenever StateText() may have changed.
     void SetOnStateChanged(std::function<void()> handler) { onStateChanged_ = std::move(handler); }
+    // Called once when an open adapter goes away by itself (unplugged, the
+    // peer of a pseudo-terminal ended), with the system's reason.
+    void SetOnLost(std::function<void(const QString& why)> handler) { onLost_ = std::move(handler); }
+
+    // A lost adapter tries to come back at the same device; true when it did.
+    virtual bool TryReopen() { return false; }
+    bool IsLost() const { return lost_; }
 
 protected:
     void StateChanged() const
@@ -38,7 +45,16 @@ protected:
         if (onStateChanged_)
             onStateChanged_();
     }
+    void Lost(const QString& why)
+    {
+        lost_ = true;
+        if (onLost_)
+            onLost_(why);
+    }
+    void Back() { lost_ = false; }
 
 private:
     std::function<void()> onStateChanged_;
+    std::function<void(const QString&)> onLost_;
+    bool lost_ = false;
 };

@@ -20,6 +20,18 @@ QString serial_texts::NoPermission(const QString& path)
 #endif
 }
 
+QString serial_texts::ForPort(const QString& text, int number, const QString& path)
+{
+    QString cause;
+    if (text == kAlreadyOpen)
+        cause = QStringLiteral("held by another program");
+    else if (text == kBadId)
+        cause = QStringLiteral("no such device");
+    if (cause.isEmpty())
+        return QStringLiteral("%1\nCOM%2 (%3)").arg(text).arg(number).arg(path);
+    return QStringLiteral("%1\nCOM%2 (%3): %4").arg(text).arg(number).arg(path, cause);
+}
+
 namespace {
 
 // The serial port reports "may not open" and "held by another program" both
@@ -146,9 +158,25 @@ void SerialLink::Open()
         const SerialLink& link;
         ~Inform() { link.StateChanged(); }
     } inform{*this};
+    Back();
     if (selectedPath_.isEmpty())
         throw CommError(serial_texts::kBadId);
-    open(selectedPath_);
+    QString message;
+    if (tryOpen(selectedPath_, &message) != OpenResult::Opened)
+        throw CommError(serial_texts::ForPort(message, number_, selectedPath_));
+}
+
+bool SerialLink::TryReopen()
+{
+    if (!IsLost() || isOpen() || selectedPath_.isEmpty())
+        return false;
+    if (tryOpen(selectedPath_) != OpenResult::Opened)
+        return false;
+    rxPos_ = rxLen_ = 0;
+    framing_.ResetExpected();
+    Back();
+    StateChanged();
+    return true;
 }
 
 void SerialLink::Close()
@@ -180,7 +208,8 @@ QString SerialLink::StateText() const
     return QStringLiteral("COM%1 (%2): %3")
         .arg(number_)
         .arg(selectedPath_.isEmpty() ? QStringLiteral("no device") : selectedPath_,
-             isOpen() ? QStringLiteral("open, 57600 8N1") : QStringLiteral("not open"));
+             isOpen() ? QStringLiteral("open, 57600 8N1")
+                 : IsLost() ? QStringLiteral("lost, waiting for it to come back") : QStringLiteral("not open"));
 }
 
 void SerialLink::OnError(QSerialPort::SerialPortError error)
@@ -191,7 +220,9 @@ void SerialLink::OnError(QSerialPort::SerialPortError error)
     // picks the port again.
     if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !isOpen())
         return;
-    qCWarning(lcComm) << "serial port" << path() << "lost:" << port_.errorString();
+    const QString why = port_.errorString();
+    qCWarning(lcComm) << "serial port" << path() << "lost:" << why;
     close();
     StateChanged();
+    Lost(why);
 }

@@ -19,6 +19,8 @@ inline const QString kNotOpen = QStringLiteral("ie_NOpen - device not open");
 inline const QString kOutputTooSmall = QStringLiteral("Output buffer too small for block");
 // The port exists but this user may not open it.
 QString NoPermission(const QString& path);
+// The first line is the adapter's own text; the second names the port.
+QString ForPort(const QString& text, int number, const QString& path);
 } // namespace serial_texts
 
 class SerialLink final : public Adapter {
@@ -64,6 +66,7 @@ public:
     void Send(tervix::ByteView packet) override { write(packet); }
     void PollInto(tervix::ReceiveRing& ring) override;
     QString StateText() const override;
+    bool TryReopen() override;
 
 private:
     void OnError(QSerialPort::SerialPortError error);

@@ -1,6 +1,7 @@
 #include "usb2can.h"
 
 #include "bit_rates.h"
+#include "comm_error.h"
 #include "comm_log.h"
 
 #include <QCoreApplication>
@@ -140,19 +141,42 @@ void TUSB2CAN::WriteFrame(tervix::ByteView packet)
     // Never more data bytes than the packet carries.
     frame->length = static_cast<std::uint8_t>(
         std::min<std::size_t>(frame->length, packet.size() - tervix::kPacketHeaderSize));
+    // A frame the driver refuses is reported to the sender, so that it is
+    // never logged as sent.
     if (open_ && steps_.empty()) {
-        if (const DriverResult r = driver_->write(*frame); r != DriverResult::Ok)
+        if (const DriverResult r = driver_->write(*frame); r != DriverResult::Ok) {
             Error("CAN_Write", r);
+            throw CommError(FailureText("CAN_Write", r));
+        }
         return;
+    }
+    if (!open_ && steps_.empty()) {
+        // The first send opens the channel; a driver that cannot open (no
+        // library, no adapter) says so now instead of swallowing the frame.
+        const DriverResult r = driver_->init(static_cast<std::uint16_t>(code_));
+        if (r != DriverResult::Ok) {
+            Error("CAN_Init", r);
+            throw CommError(FailureText("CAN_Init", r));
+        }
+        open_ = true;
+        steps_.push_back({Step::Wait});
     }
     if (heldFrames_ >= kMaxHeldFrames) {
         Error("CAN_Write", DriverResult::WriteFailed);
-        return;
+        throw CommError(FailureText("CAN_Write", DriverResult::WriteFailed));
     }
     ++heldFrames_;
     steps_.push_back({Step::OpenForWrite});
     steps_.push_back({Step::Write, 0, *frame});
     RunSteps();
+}
+
+QString TUSB2CAN::FailureText(const char* call, DriverResult result) const
+{
+    const QString status = driver_->statusText();
+    return QStringLiteral("USB adapter: %1 failed (%2)%3")
+        .arg(QString::fromLatin1(call), QString::fromLatin1(DriverResultName(result)),
+             status.isEmpty() ? QString() : QStringLiteral(": ") + status);
 }
 
 void TUSB2CAN::Deliver(const tervix::BusFrame& frame)

@@ -40,6 +40,8 @@ public:
     ~TUSB2CAN() override;
 
     void SetBitrate(std::uint32_t code);
+    // Sends at once, or holds the frame while the driver settles. Throws
+    // CommError when the driver refuses the frame or cannot open.
     void WriteFrame(tervix::ByteView packet);
     void StartSearch(FrameCallback onFound);
 
@@ -86,6 +88,7 @@ private:
     };
 
     void Error(const char* call, DriverResult result);
+    QString FailureText(const char* call, DriverResult result) const;
     void Init(std::uint16_t code, bool openAnyway);
     void CloseDriver();
     // Runs queued steps until one must wait; true when none is left.

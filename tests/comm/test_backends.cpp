@@ -1,5 +1,6 @@
 // Choosing a driver from `--can`, and the vendor library loaded at run time.
 #include "can_backends.h"
+#include "comm_error.h"
 #include "fakes.h"
 #include "serialbus_driver.h"
 #include "usb2can.h"
@@ -60,17 +61,22 @@ TEST(PcanLight, MissingLibraryFailsEveryCallAndSaysSo)
     tervix::BusFrame f;
     EXPECT_EQ(driver.read(f), DriverResult::Missing);
 
-    // Through the channel: nothing is received and a missing adapter does not
-    // close the channel.
+    // Through the channel: a send says that the library is missing, and
+    // nothing is received.
     tervix::ManualClock clock;
     TUSB2CAN channel(std::make_unique<PcanLightDriver>(QStringLiteral("/nonexistent/libpcan.so")), clock);
     int received = 0;
     channel.SetOnReceive([&](TUSB2CAN*, const tervix::BusFrame&) { ++received; });
-    channel.WriteFrame(std::vector<uint8_t>{0x7E, 0x00, 0x00, 0x20});
+    try {
+        channel.WriteFrame(std::vector<uint8_t>{0x7E, 0x00, 0x00, 0x20});
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommError& e) {
+        EXPECT_THAT(e.text().toStdString(), ::testing::HasSubstr("driver library not found"));
+    }
     clock.Advance(TUSB2CAN::kSettleWait);
     channel.Poll();
     EXPECT_EQ(received, 0);
-    EXPECT_TRUE(channel.IsOpen());
+    EXPECT_FALSE(channel.IsOpen());
     EXPECT_THAT(channel.StatusText().toStdString(), ::testing::HasSubstr("not found"));
 }
 

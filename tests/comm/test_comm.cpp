@@ -235,7 +235,9 @@ TEST_F(CommTest, PickingMissingComPortRaisesAndLeavesTransportQuiet)
             try {
                 portBox.UserSelects("COM12");
             } catch (const CommError& e) {
-                EXPECT_EQ(e.text(), "ie_BadId - Specified comport doesn't exist");
+                // The adapter's own text, then the port it is about.
+                EXPECT_EQ(e.text().section(u'\n', 0, 0), "ie_BadId - Specified comport doesn't exist");
+                EXPECT_TRUE(e.text().section(u'\n', 1).startsWith("COM12 (")) << e.text().toStdString();
                 throw;
             }
         },

@@ -107,7 +107,8 @@ TEST_F(PtyTest, ProbingListsFreeAndHeldPortsAndSkipsMissingOnes)
         portBox.UserSelects("COM7");
         ADD_FAILURE() << "no error raised";
     } catch (const CommError& e) {
-        EXPECT_EQ(e.text(), "ie_Open - device already open");
+        EXPECT_EQ(e.text().toStdString(), "ie_Open - device already open\nCOM7 (" + other.path.toStdString() +
+                                              "): held by another program");
     }
     EXPECT_FALSE(comm->Timer().isActive());
 }
@@ -130,7 +131,8 @@ TEST_F(PtyTest, PortWithoutPermissionIsListedAndPickingItSaysWhatIsWrong)
         portBox.UserSelects("COM5");
         ADD_FAILURE() << "no error raised";
     } catch (const CommError& e) {
-        EXPECT_EQ(e.text(), serial_texts::NoPermission(peer.path));
+        EXPECT_EQ(e.text().toStdString(),
+                  (serial_texts::NoPermission(peer.path) + "\nCOM5 (" + peer.path + ")").toStdString());
         EXPECT_THAT(e.text().toStdString(), ::testing::HasSubstr("dialout"));
     }
     EXPECT_FALSE(comm->Timer().isActive());

@@ -1,6 +1,7 @@
 // The USB channel against a scripted driver: exact call sequences, and when
 // on the clock each call happens.
 #include "fakes.h"
+#include "comm_error.h"
 #include "usb2can.h"
 
 #include <QCoreApplication>
@@ -82,18 +83,25 @@ TEST_F(Usb2CanTest, FirstSendInitialisesAndHoldsFramesUntilTheDriverHasSettled)
     EXPECT_TRUE(channel->IsOpen());
 }
 
-TEST_F(Usb2CanTest, SendAfterFailedInitStillCountsAsOpen)
+// A send the driver cannot carry is the sender's error, so it is never
+// logged as sent: a driver that cannot open, and a refused write.
+TEST_F(Usb2CanTest, SendsTheDriverRefusesFailForTheSender)
 {
-    std::vector<std::string> errors;
-    channel->SetErrorHook([&](const char* call, DriverResult r) {
-        errors.push_back(std::string(call) + ":" + DriverResultName(r));
-    });
-    driver->initResult = DriverResult::Failed;
-    driver->writeResult = DriverResult::WriteFailed;
-    channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
+    driver->initResult = DriverResult::Missing;
+    EXPECT_THROW(channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20}), CommError);
     Elapse(200ms);
-    EXPECT_TRUE(channel->IsOpen());
-    EXPECT_THAT(errors, ElementsAre("CAN_Init:failed", "CAN_Write:write failed"));
+    EXPECT_FALSE(channel->IsOpen());
+    EXPECT_THAT(log, ElementsAre("init 001C", "+200ms")); // nothing held, nothing written later
+
+    driver->initResult = DriverResult::Ok;
+    OpenAt(0x011C);
+    driver->writeResult = DriverResult::WriteFailed;
+    try {
+        channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommError& e) {
+        EXPECT_TRUE(e.text().startsWith("USB adapter: CAN_Write failed (write failed)")) << e.text().toStdString();
+    }
 }
 
 struct WriteCase {
@@ -151,8 +159,15 @@ TEST_F(Usb2CanTest, FramesHeldWhileSettlingAreBounded)
 {
     int dropped = 0;
     channel->SetErrorHook([&](const char*, DriverResult r) { dropped += r == DriverResult::WriteFailed; });
-    for (int i = 0; i < 100; ++i)
-        channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, uint8_t(i)});
+    int refused = 0;
+    for (int i = 0; i < 100; ++i) {
+        try {
+            channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, uint8_t(i)});
+        } catch (const CommError&) {
+            ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 100 - int(TUSB2CAN::kMaxHeldFrames));
     Elapse(200ms);
     const auto writes =
         std::count_if(log.begin(), log.end(), [](const auto& e) { return e.rfind("write", 0) == 0; });
