@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run run-serial test bench fuzz clean
+.PHONY: all deps configure build run run-serial test test-sanitize bench fuzz clean
 
 all: build
 
@@ -38,6 +38,21 @@ run-serial: build
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 300
 
+# The whole suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+# leak detection on; any report fails the test that caused it.
+SANITIZE_BUILD ?= build-sanitize
+SANITIZE_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTERVIX_BUILD_TESTS=ON \
+		-DCMAKE_CXX_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_EXE_LINKER_FLAGS="$(SANITIZE_FLAGS)" \
+		-DCMAKE_SHARED_LINKER_FLAGS="$(SANITIZE_FLAGS)" -DCMAKE_MODULE_LINKER_FLAGS="$(SANITIZE_FLAGS)" $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(SANITIZE_BUILD) -j$(JOBS)
+	@cd $(SANITIZE_BUILD) && QT_QPA_PLATFORM=offscreen \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest -j$(JOBS) --output-on-failure --timeout 600
+
 # Benchmarks: a Release build of their own, every bench_* executable, then
 # the whole tervix-cli process on a generated candump log.
 BENCH_BUILD ?= build-bench
@@ -54,7 +69,7 @@ bench: deps
 # each run for FUZZ_SECONDS; any crash, leak or sanitizer report fails.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_serial_decode fuzz_candump_line fuzz_config_file fuzz_eds_reader
+FUZZ_TARGETS := fuzz_serial_decode fuzz_candump_line fuzz_config_file fuzz_eds_reader fuzz_decisions
 
 fuzz: deps
 	@cmake -S tests/fuzz -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null

@@ -13,7 +13,7 @@ namespace {
 
 constexpr std::uint32_t kIdNmt = 0x000;
 constexpr std::uint32_t kIdTpdo1 = 0x180, kIdTpdo2 = 0x280, kIdTpdo3 = 0x380, kIdTpdo4 = 0x480;
-constexpr std::uint32_t kIdRpdo1 = 0x200, kIdRpdo4 = 0x500;
+constexpr std::uint32_t kIdRpdo1 = 0x200;  // RPDO n on kIdRpdo1 + 0x100 * (n - 1) + node
 constexpr std::uint32_t kIdSdoAnswer = 0x580, kIdSdoRequest = 0x600, kIdGuard = 0x700;
 
 // Object codes and data types as the structure entry (sub-index 0xFF) gives them.
