@@ -6,6 +6,7 @@
 #include "usb2can.h"
 
 #include <QCommandLineParser>
+#include <QEvent>
 
 #include <cstdio>
 
@@ -70,5 +71,8 @@ int main(int argc, char** argv)
     if (IsSimulatedOption(parser.value(can)))
         form.setWindowTitle(form.windowTitle() + QStringLiteral(" - simulated unit"));
     form.show();
-    return app.exec();
+    const int status = app.exec();
+    // Devices handed to deleteLater while closing go before the application.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return status;
 }
