@@ -197,12 +197,15 @@ inline std::vector<tervix::BusFrame> MixedFrames(std::size_t count)
 // The window over the fake driver, its channel open. Polling is left to the
 // caller: ticks by hand, or the real timer.
 struct Rig {
-    explicit Rig(const std::vector<tervix::BusFrame>& frames, ComPortMap ports = NoSerialPorts())
+    // Messages go to `messages` when given, else they are counted in `sink`.
+    explicit Rig(const std::vector<tervix::BusFrame>& frames, ComPortMap ports = NoSerialPorts(),
+                 MessageSink* messages = nullptr)
     {
         auto owned = std::make_unique<ArrayDriver>(frames);
         driver = owned.get();
         usb = std::make_unique<TUSB2CAN>(std::move(owned), clock);
-        form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), std::move(ports)});
+        form = std::make_unique<TForm1>(messages ? *messages : static_cast<MessageSink&>(sink), clock,
+                                        TForm1::Adapters{usb.get(), std::move(ports)});
         form->Comm()->Timer().stop();
         // Opens the channel (any rate other than the current one) and lets
         // it settle.
