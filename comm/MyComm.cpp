@@ -158,7 +158,8 @@ void TComm::OnLost(Adapter* adapter, const QString& why)
 {
     if (adapter != InUse())
         return;
-    sinceReopenTry_.start();
+    if (usb_)
+        nextReopenTry_ = usb_->Clock().Now() + std::chrono::milliseconds(kReopenIntervalMs);
     const QString line = QStringLiteral("%1 lost: %2; it reopens when the device is back").arg(PortName(), why);
     emit connectionEvent(line);
     emit adapterLost(line);
@@ -166,9 +167,13 @@ void TComm::OnLost(Adapter* adapter, const QString& why)
 
 void TComm::TryReopen()
 {
-    if (sinceReopenTry_.isValid() && sinceReopenTry_.elapsed() < kReopenIntervalMs)
+    // The USB channel's clock is the transport's too.
+    if (!usb_)
         return;
-    sinceReopenTry_.start();
+    const tervix::TimePoint now = usb_->Clock().Now();
+    if (nextReopenTry_ && now < *nextReopenTry_)
+        return;
+    nextReopenTry_ = now + std::chrono::milliseconds(kReopenIntervalMs);
     Adapter* adapter = InUse();
     if (adapter && adapter->TryReopen()) {
         timerSendFailures_ = 0;

@@ -12,11 +12,11 @@
 #include "serial_link.h"
 #include "usb2can.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
 #include <functional>
+#include <optional>
 #include <memory>
 
 class TComm : public QObject {
@@ -90,5 +90,5 @@ private:
     int delivered_ = 0;
     QString info_;
     int timerSendFailures_ = 0;
-    QElapsedTimer sinceReopenTry_;
+    std::optional<tervix::TimePoint> nextReopenTry_;
 };

@@ -236,12 +236,31 @@ void TUSB2CAN::Poll()
             CloseDriver();
             return;
         case DriverResult::NotOpen:
-            // The driver lost its device: the next write opens it again.
+            // The driver lost its device: said once; the transport looks for
+            // it again, and the next write opens it too.
             open_ = false;
+            Lost(driver_->statusText());
             return;
         default: return;
         }
     }
+}
+
+bool TUSB2CAN::TryReopen()
+{
+    if (!IsLost())
+        return false;
+    if (open_ || !steps_.empty()) {
+        Back();  // a write or a rate change has opened it meanwhile
+        return true;
+    }
+    if (driver_->init(static_cast<std::uint16_t>(code_)) != DriverResult::Ok)
+        return false;
+    open_ = true;
+    steps_.push_back({Step::Wait});
+    Back();
+    UpdateStatus();
+    return true;
 }
 
 void TUSB2CAN::StartSearch(FrameCallback onFound)

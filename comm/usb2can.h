@@ -60,6 +60,7 @@ public:
     bool Settling() const { return !steps_.empty(); }
     std::uint64_t ErrorFrames() const { return errorFrames_; }
     CanDriver& Driver() { return *driver_; }
+    tervix::Clock& Clock() const { return clock_; }
 
     // The driver's status, the search on a system-set rate and the error
     // frames counted: what "Comm Info" shows for the USB adapter.
@@ -74,6 +75,7 @@ public:
     void PollInto(tervix::ReceiveRing& ring) override;
     QString StateText() const override { return StatusText(); }
     bool ChoosesBitRate() const override { return true; }
+    bool TryReopen() override;
     void SetBitRateCode(std::uint32_t code) override { SetBitrate(code); }
 
 signals:

@@ -23,6 +23,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <map>
 #include <set>
@@ -80,7 +81,7 @@ protected:
             elapsed_ += 3ms;
             form->Comm()->Timer().tick();
             if (elapsed_ % 300ms < 3ms && form->GuardTimerActive())
-                form->GuardTimerTick();
+                form->WatchdogTimerTick();
             if (elapsed_ % 2000ms < 3ms && form->WatchdogTimerActive())
                 form->WatchdogTimerTick();
         }
@@ -249,46 +250,112 @@ TEST_F(WindowOnSimulatedNode, SearchFindsTheNodeAtItsRate)
     EXPECT_EQ(form->findChild<QComboBox*>("cbxCANspeed")->currentText(), "125Kbit");
 }
 
-// The read-all through a serial CAN adapter: tervix-sim on a pseudo-terminal,
-// mapped to COM5 and picked in the port box.
-TEST(SerialLinkToSimulatedNode, ReadAllFillsThePage)
-{
-    QTemporaryDir dir;
-    const QString link = dir.filePath(QStringLiteral("sim-pty"));
-    QProcess sim;
-    sim.start(QStringLiteral(TERVIX_SIM_PATH), {QStringLiteral("--pty"), QStringLiteral("--link"), link});
-    ASSERT_TRUE(sim.waitForStarted(5000));
-    ASSERT_TRUE(sim.waitForReadyRead(5000)) << sim.readAllStandardError().toStdString();
-    ASSERT_TRUE(sim.readLine().startsWith("/dev/pts/"));
+// The window on a serial CAN adapter: tervix-sim on a pseudo-terminal,
+// reached through a link that stays at one path, mapped to COM5.
+class SerialLinkToSimulatedNode : public ::testing::Test {
+protected:
+    SerialLinkToSimulatedNode()
+    {
+        link = dir.filePath(QStringLiteral("sim-pty"));
+        ComPortMap ports = NoSerialPorts();
+        ports.addMapping(QStringLiteral("5=") + link);
+        usb = std::make_unique<TUSB2CAN>(std::make_unique<SimDriver>(tervix::sim::SimOptions{}, clock), clock);
+        StartSim();
+        form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), ports});
+        form->Comm()->Timer().stop();
+        form->SetParameterPages(&pages);
+        auto* portBox = form->findChild<QComboBox*>(QStringLiteral("cbxAdaptorPort"));
+        portBox->setCurrentIndex(portBox->findText(QStringLiteral("COM5")));
+        form->Comm()->PortChange();
+        form->Comm()->Timer().stop();
+    }
+    ~SerialLinkToSimulatedNode() override { StopSim(); }
 
+    void StartSim()
+    {
+        sim = std::make_unique<QProcess>();
+        sim->start(QStringLiteral(TERVIX_SIM_PATH), {QStringLiteral("--pty"), QStringLiteral("--link"), link});
+        ASSERT_TRUE(sim->waitForStarted(5000));
+        ASSERT_TRUE(sim->waitForReadyRead(5000)) << sim->readAllStandardError().toStdString();
+        ASSERT_TRUE(sim->readLine().startsWith("/dev/pts/"));
+    }
+    void StopSim()
+    {
+        if (!sim)
+            return;
+        sim->terminate();
+        sim->waitForFinished(5000);
+        sim.reset();
+    }
+    // Polls (real time: the peer is another process) until `done` or 10 s.
+    bool PollUntil(const std::function<bool()>& done)
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done() && waited.elapsed() < 10000) {
+            form->Comm()->Serial().port().waitForReadyRead(20);
+            clock.Advance(20ms);
+            QCoreApplication::processEvents();
+            form->Comm()->Timer().tick();
+        }
+        return done();
+    }
+    bool Logged(const char* words) const
+    {
+        for (std::size_t i = 0; i < form->Log()->LineCount(); ++i)
+            if (form->Log()->Line(i).find(words) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    QTemporaryDir dir;
+    QString link;
+    std::unique_ptr<QProcess> sim;
     tervix::ManualClock clock;
     RecordingMessageSink sink;
-    ComPortMap ports = NoSerialPorts();
-    ports.addMapping(QStringLiteral("5=") + link);
-    auto usb = std::make_unique<TUSB2CAN>(std::make_unique<SimDriver>(tervix::sim::SimOptions{}, clock), clock);
-    TForm1 form(sink, clock, TForm1::Adapters{usb.get(), ports});
-    form.Comm()->Timer().stop();
     CellPages pages;
-    form.SetParameterPages(&pages);
-    auto* portBox = form.findChild<QComboBox*>(QStringLiteral("cbxAdaptorPort"));
-    portBox->setCurrentIndex(portBox->findText(QStringLiteral("COM5")));
-    form.Comm()->PortChange();
-    form.Comm()->Timer().stop();
-    ASSERT_EQ(form.Comm()->ComNumber(), 5);
+    std::unique_ptr<TUSB2CAN> usb;
+    std::unique_ptr<TForm1> form;
+};
 
-    form.ReadAllStep(1);  // Trigger: 8 rows
-    QElapsedTimer waited;
-    waited.start();
-    while (form.Decoder().ReadAllCount() != 0 && waited.elapsed() < 10000) {
-        form.Comm()->Serial().port().waitForReadyRead(50);
-        form.Comm()->Timer().tick();
-    }
-    sim.terminate();
-    sim.waitForFinished(5000);
-    EXPECT_EQ(form.Decoder().ReadAllCount(), 0u);
+TEST_F(SerialLinkToSimulatedNode, ReadAllFillsThePage)
+{
+    ASSERT_EQ(form->Comm()->ComNumber(), 5);
+    form->ReadAllStep(1);  // Trigger: 8 rows
+    EXPECT_TRUE(PollUntil([&] { return form->Decoder().ReadAllCount() == 0; }));
     EXPECT_EQ(pages.values.size(), 8u);
     EXPECT_TRUE(pages.failed.empty());
-    EXPECT_EQ(form.Decoder().Count(tervix::kTsdo), 8u);
+    EXPECT_EQ(form->Decoder().Count(tervix::kTsdo), 8u);
+}
+
+// The peer goes away: one message and a log line; the window stays usable,
+// a user's send says what is wrong, the timers' sends are only counted; the
+// peer comes back at the same path and the port reopens by itself.
+TEST_F(SerialLinkToSimulatedNode, LostPeerIsReportedOnceAndReopensWhenBack)
+{
+    ASSERT_TRUE(Logged("COM5"));  // opened
+    StopSim();
+    EXPECT_TRUE(PollUntil([&] { return Logged("lost"); }));
+    auto aboutTheLoss = [&] {
+        form->ShowPendingMessages();
+        return std::count_if(sink.messages.begin(), sink.messages.end(), [](const RecordedMessage& m) {
+            return m.text.contains(QStringLiteral("COM5")) && m.text.contains(QStringLiteral("lost"));
+        });
+    };
+    EXPECT_EQ(aboutTheLoss(), 1);
+
+    EXPECT_THROW(form->btNMT_StartClick(), std::exception);
+    for (int i = 0; i < 5; ++i)
+        form->WatchdogTimerTick();
+    EXPECT_EQ(form->Comm()->TimerSendFailures(), 5);
+    EXPECT_EQ(aboutTheLoss(), 1);
+
+    StartSim();
+    EXPECT_TRUE(PollUntil([&] { return Logged("back, reopened"); }));
+    EXPECT_EQ(form->Comm()->TimerSendFailures(), 0);
+    form->ReadAllStep(3);  // Mass Flow: 6 rows
+    EXPECT_TRUE(PollUntil([&] { return form->Decoder().ReadAllCount() == 0; }));
+    EXPECT_EQ(pages.values.size(), 6u);
 }
 
 } // namespace

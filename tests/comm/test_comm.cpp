@@ -67,6 +67,33 @@ protected:
     std::vector<std::vector<uint8_t>> seen;
 };
 
+// A USB adapter whose driver loses its device: said once, looked for again
+// every half second by the transport's clock, back when the driver opens.
+TEST_F(CommTest, LostUsbDeviceIsReportedOnceAndReopened)
+{
+    Init();
+    OpenAt(0x0014);
+    QSignalSpy lost(comm.get(), &TComm::adapterLost);
+    QSignalSpy events(comm.get(), &TComm::connectionEvent);
+    driver->onRead = [](tervix::BusFrame&) { return DriverResult::NotOpen; };
+    driver->initResult = DriverResult::Missing;
+    for (int i = 0; i < 11; ++i) {
+        clock.Advance(100ms);
+        comm->Timer().tick();
+    }
+    EXPECT_EQ(lost.count(), 1);  // lost at 100 ms
+    const auto inits = [&] { return std::count(log.begin(), log.end(), "init 0014"); };
+    EXPECT_EQ(inits(), 2);  // looked for at 600 and 1100 ms
+    driver->onRead = nullptr;
+    driver->initResult = DriverResult::Ok;
+    clock.Advance(500ms);
+    comm->Timer().tick();
+    ASSERT_GE(events.count(), 2);
+    EXPECT_TRUE(events.last().at(0).toString().endsWith("back, reopened"));
+    EXPECT_FALSE(usb->IsLost());
+    EXPECT_EQ(lost.count(), 1);
+}
+
 TEST_F(CommTest, StartStateAfterInitLists)
 {
     EXPECT_FALSE(comm->Timer().isActive()); // the constructor opens and starts nothing
