@@ -227,7 +227,12 @@ void TUSB2CAN::Poll()
         }
     } report{*this, errorsBefore};
     tervix::BusFrame frame;
-    while (open_) {
+    // A flood beyond what the program can name must not freeze the window:
+    // after the budget, the rest waits in the driver's queue for the next tick.
+    const tervix::TimePoint deadline = clock_.Now() + kTickBudget;
+    for (unsigned n = 1; open_; ++n) {
+        if (n % 256 == 0 && clock_.Now() >= deadline)
+            return;
         switch (driver_->read(frame)) {
         case DriverResult::Ok: Deliver(frame); continue;
         case DriverResult::ErrorFrame: ++errorFrames_; continue;

@@ -31,6 +31,8 @@ public:
     using ErrorHook = std::function<void(const char* call, DriverResult result)>;
 
     static constexpr std::chrono::milliseconds kSettleWait{200};
+    // The longest a poll tick reads before it lets the event loop run.
+    static constexpr std::chrono::milliseconds kTickBudget{10};
     // Frames held while the driver settles; more are dropped (error hook).
     static constexpr std::size_t kMaxHeldFrames = 64;
 
