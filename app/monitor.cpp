@@ -13,6 +13,7 @@
 #include "bit_rates.h"
 #include "requests.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -191,6 +192,9 @@ void TForm1::FormCreate(Adapters& adapters)
     PlaceUnitBoxes();
 
     CreateTransport(adapters);
+    configFile_ = adapters.configFile;
+    BuildParameterPages();
+    LoadObjectTree();
 
     connect(cbxCANaddr, &QComboBox::currentTextChanged, this,
             [this](const QString& text) { decoder_->SetNode(ParseDecimal(text.toStdString())); });
@@ -204,6 +208,8 @@ void TForm1::FormCreate(Adapters& adapters)
         unitBox->addItem(QString::number(i));
     unitBox->setCurrentIndex(-1);
     unitBox->setEditText(QStringLiteral("0"));
+
+    BuildFunctionButtons();
 
     WatchdogTimer = new QTimer(this);
     WatchdogTimer->setInterval(2000);
@@ -260,6 +266,11 @@ void TForm1::CreateTransport(Adapters& adapters)
     sender_ = [this](const FramePacket& packet) { comm_->SendFrame(packet); };
     lbInfo->setText(comm_->InfoText());
     connect(comm_, &TComm::infoChanged, lbInfo, &QLabel::setText);
+    connect(comm_, &TComm::connectionEvent, this,
+            [this](const QString& line) { Memo1->AppendLine(line.toStdString()); });
+    connect(comm_, &TComm::adapterLost, this, [this](const QString& message) {
+        deferred_->Post(QApplication::applicationName(), message, QMessageBox::Critical);
+    });
 }
 
 void TForm1::SetParameterPages(ParameterPages* pages)
@@ -326,14 +337,29 @@ void TForm1::ReadAllStep(int page)
     decoder_->ReadAllStep(page, clock_.Now());
 }
 
+template <typename Action>
+void TForm1::ActOnTimer(Action&& action)
+{
+    // A timer's send fails again on every tick while the adapter is gone:
+    // counted in "Comm Info", not shown, so the user can still reach the
+    // PORT box. What the user does still reports its own failure.
+    try {
+        Act(std::forward<Action>(action));
+    } catch (const std::exception& e) {
+        if (!comm_)
+            throw;
+        comm_->CountTimerSendFailure();
+    }
+}
+
 void TForm1::WatchdogTimerTick()
 {
-    Act([this] { decoder_->WatchdogTick(); });
+    ActOnTimer([this] { decoder_->WatchdogTick(); });
 }
 
 void TForm1::GuardTimerTick()
 {
-    Act([this] { decoder_->GuardTick(); });
+    ActOnTimer([this] { decoder_->GuardTick(); });
 }
 
 void TForm1::btFindClick()
@@ -354,6 +380,7 @@ void TForm1::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     PlaceUnitBoxes();
+    RegisterSdoRequestHandler();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
@@ -399,6 +426,7 @@ void TForm1::ShowPendingMessages()
 
 void TForm1::RefreshNow()
 {
+    decoder_->Poll(clock_.Now());
     UnitBoxBank& boxes = decoder_->Boxes();
     for (int n = 0; n < kUnitBoxCount; ++n) {
         const UnitBoxValue& v = boxes.Box(n);

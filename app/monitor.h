@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <string>
 
 class ComboChoiceBox;
 class DeferredMessages;
@@ -27,6 +28,14 @@ class QTabWidget;
 class QTimer;
 class TComm;
 class TDataPage;
+class TDialogForm1;
+class TDialogForm2;
+class TDialogForm3;
+class TDialogFormSDO;
+struct TFillCell;
+class TFunctions;
+class TParameters;
+class TServiceObjects;
 class TUSB2CAN;
 class TUnitBox;
 
@@ -45,6 +54,8 @@ public:
     struct Adapters {
         TUSB2CAN* usb = nullptr;
         ComPortMap ports;
+        // The configuration of the parameter pages and function buttons.
+        std::string configFile = "Tervix.conf";
     };
 
     // The window's texts reach the screen at about this rate, however many
@@ -66,6 +77,14 @@ public:
     LogView* Log() const { return Memo1; }
     TDataPage* DataPage() const { return tsKRVData; }
     TUnitBox* UnitBox(int n) const { return UnitBoxes[static_cast<std::size_t>(n) % tervix::kUnitBoxCount]; }
+    // The subsystems built by FormCreate (null where their files are missing).
+    TParameters* Parameters() const { return parameters_; }
+    TFunctions* Functions() const { return functions_; }
+    TServiceObjects* ObjectTree() const { return objects_; }
+    TDialogFormSDO* SdoDialog() const { return sdoDialog_; }
+    TDialogForm1* ValueDialog1() const { return dialog1_; }
+    TDialogForm2* ValueDialog2() const { return dialog2_; }
+    TDialogForm3* ValueDialog3() const { return dialog3_; }
 
     // Names, counts, logs and routes one received message (a packet or a
     // line of adapter text). Messages it raises are shown afterwards.
@@ -78,6 +97,14 @@ public:
     void SdoWrite(std::uint32_t object, std::int32_t value);
     void SdoRead(std::uint32_t object);
     void ReadAllStep(int page);
+    // The SDO dialog's request for the button that asks (its tag names it):
+    // builds, sends and logs the frame; a write with a bad value box sends
+    // nothing and says so.
+    void SDORequest(QPushButton* button);
+    // The parameter pages' "Set" and "Read", and the function buttons.
+    void ParamSet(const TFillCell& cell);
+    void ParamReadClick(int page);
+    void FunctionKeyPressed(QObject* sender);
 
     // Timer handlers (tests call them instead of waiting).
     void WatchdogTimerTick();
@@ -107,10 +134,21 @@ private:
     void CreateTransport(Adapters& adapters);
     void WireDataPage();
     void PlaceUnitBoxes();
+    // FormCreate's steps for the parameter pages with the object-tree page,
+    // the function buttons and value dialogs (monitor_params.cpp), and the
+    // EDS load and the SDO dialog (monitor_od.cpp).
+    void BuildParameterPages();
+    void BuildFunctionButtons();
+    void CreateValueDialogs();
+    void LoadObjectTree();
+    // FormShow's step: the SDO dialog sends through this window.
+    void RegisterSdoRequestHandler();
     // Timers and the "Run Nodeguard" box follow the decoder after each action.
     void SyncTimers();
     template <typename Action>
     void Act(Action&& action);
+    template <typename Action>
+    void ActOnTimer(Action&& action);
 
     MessageSink& messages_;
     tervix::Clock& clock_;
@@ -122,6 +160,14 @@ private:
     std::unique_ptr<ComboChoiceBox> portBox_;
     std::unique_ptr<ComboChoiceBox> speedBox_;
     TUnitBox* markedBox_ = nullptr;
+    TParameters* parameters_ = nullptr;
+    TFunctions* functions_ = nullptr;
+    TServiceObjects* objects_ = nullptr;
+    TDialogFormSDO* sdoDialog_ = nullptr;
+    TDialogForm1* dialog1_ = nullptr;
+    TDialogForm2* dialog2_ = nullptr;
+    TDialogForm3* dialog3_ = nullptr;
+    std::string configFile_;
 
     QTabWidget* PageControl2 = nullptr;
     QWidget* tsComm = nullptr;

@@ -214,7 +214,9 @@ void MonitorDecoder::Tpdo3Response(ByteView message, TimePoint now)
         if (code != a.code)
             continue;
         // A sub-index with no cell ends this answer; the read-all waits.
-        if (StoreCell(a.page, DataByte(message, a.subAt), DataI32(message, a.valueAt)) && readAllCount_ != 0)
+        const int sub = DataByte(message, a.subAt);
+        const bool asked = IsReadAllRow(a.page, sub);
+        if (StoreCell(a.page, sub, DataI32(message, a.valueAt)) && asked)
             ReadAllStep(a.page, now);
         return;
     }
@@ -240,10 +242,12 @@ void MonitorDecoder::SdoSteps(ByteView message, TimePoint now)
     if (DataByte(message, 0) == 0x80) {
         SdoAbort(message, now);
     } else {
-        if (readAllCount_ != 0 && pages_)
-            pages_->EnableEdit(readAllSheet_, static_cast<int>(readAllCount_));
         const int page = PageOfIndexHigh(DataByte(message, 2));
-        if (page >= 0 && StoreCell(page, DataByte(message, 3), DataI32(message, 4)) && readAllCount_ != 0)
+        const int sub = DataByte(message, 3);
+        const bool asked = page >= 0 && IsReadAllRow(page, sub);
+        if (asked && pages_)
+            pages_->EnableEdit(page, sub);
+        if (page >= 0 && StoreCell(page, sub, DataI32(message, 4)) && asked)
             ReadAllStep(page, now);
     }
     if (key == kDeviceStatusKey)
@@ -253,7 +257,9 @@ void MonitorDecoder::SdoSteps(ByteView message, TimePoint now)
 void MonitorDecoder::SdoAbort(ByteView message, TimePoint now)
 {
     if (readAllCount_ != 0) {
-        ReadAllFailed(now);
+        // No message while a page is read; only the row asked for fails.
+        if (IsReadAllRow(PageOfIndexHigh(DataByte(message, 2)), DataByte(message, 3)))
+            ReadAllFailed(now);
         return;
     }
     if (ObjectKey(message) == kDeviceStatusKey) {
@@ -412,12 +418,37 @@ void MonitorDecoder::ReadAllStep(int page, TimePoint now)
     ++readAllCount_;
     readAllSheet_ = page;
     requestTime_ = now;
+    readAllAskedAt_ = now;
     const int cells = pages_ ? pages_->CellCount(page) : 0;
     if (static_cast<long long>(cells) < static_cast<long long>(readAllCount_)) {
         readAllCount_ = 0;  // the page's last cell has been read
         return;
     }
-    SdoRead(ReadAllObject(page, static_cast<std::uint8_t>(UnitAddress()), readAllCount_));
+    try {
+        SdoRead(ReadAllObject(page, static_cast<std::uint8_t>(UnitAddress()), readAllCount_));
+    } catch (...) {
+        // Nothing went out, so no answer will come: the sequence ends here
+        // instead of timing out row after row against a lost adapter.
+        readAllCount_ = 0;
+        throw;
+    }
+}
+
+void MonitorDecoder::StartReadAll(int page, TimePoint now)
+{
+    readAllCount_ = 0;
+    ReadAllStep(page, now);
+}
+
+void MonitorDecoder::Poll(TimePoint now)
+{
+    if (readAllCount_ == 0 || now - readAllAskedAt_ < kReadAllTimeout)
+        return;
+    try {
+        ReadAllFailed(now);
+    } catch (...) {
+        // The next row could not be asked for; ReadAllStep has ended the sequence.
+    }
 }
 
 void MonitorDecoder::SendRawFrame(ByteView text)
@@ -428,6 +459,11 @@ void MonitorDecoder::SendRawFrame(ByteView text)
 bool MonitorDecoder::StoreCell(int page, int subIndex, std::int32_t value)
 {
     return pages_ && pages_->StoreValue(page, subIndex, value);
+}
+
+bool MonitorDecoder::IsReadAllRow(int page, int subIndex) const
+{
+    return readAllCount_ != 0 && page == readAllSheet_ && subIndex == static_cast<int>(readAllCount_);
 }
 
 void MonitorDecoder::ReadAllFailed(TimePoint now)

@@ -78,8 +78,14 @@ public:
     void SdoWriteUnitAddress(std::uint32_t object);
     void SdoRead(std::uint32_t object);
     void ReadAllStep(int page, TimePoint now);
+    // A page's "Read": its sequence starts at sub-index 1, even while another runs.
+    void StartReadAll(int page, TimePoint now);
     void SendRawFrame(ByteView text);
     void SetRequestTime(TimePoint now) { requestTime_ = now; }
+    // Called at display rate: a read-all row whose answer is overdue is
+    // marked failed and the sequence goes on, so one lost frame cannot stall it.
+    void Poll(TimePoint now);
+    static constexpr std::chrono::milliseconds kReadAllTimeout{1000};
 
     // --- Data page, watchdog, guarding -----------------------------------------
     void ShowResponseTime(TimePoint now);
@@ -118,6 +124,9 @@ private:
     void SdoSteps(ByteView message, TimePoint now);
     void SdoAbort(ByteView message, TimePoint now);
     void ReadAllFailed(TimePoint now);
+    // Only the answer to the row asked for moves a read-all on: a late answer
+    // (after a time-out, or from the page read before) must not skip a row.
+    bool IsReadAllRow(int page, int subIndex) const;
     bool StoreCell(int page, int subIndex, std::int32_t value);
     void CountText(DataField field, int functionCode);
     void Message(std::string_view caption, std::string_view text);
@@ -144,6 +153,7 @@ private:
 
     std::uint32_t readAllCount_ = 0;
     int readAllSheet_ = 0;
+    TimePoint readAllAskedAt_;
     std::uint32_t watchdogSnapshot_ = 0;
     bool watchdogRunning_ = true;  // from start until "NMT Stop"
     bool guarding_ = false;
