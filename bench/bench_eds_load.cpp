@@ -36,14 +36,15 @@ std::string LargeEds()
     char buffer[512];
     for (unsigned object = 0; text.size() < kFileBytes; ++object) {
         const unsigned index = 0x2000 + object % 0xE000;
-        std::snprintf(buffer, sizeof buffer, "[%04X]\nParameterName=Object %u\nObjectType=0x9\nSubNumber=8\n\n",
-                      index, object);
+        std::snprintf(buffer, sizeof buffer,
+                      "[%04X]\nParameterName=Object %u\nObjectType=0x9\nSubNumber=8\n\n", index, object);
         text += buffer;
         for (unsigned sub = 0; sub < 8; ++sub) {
-            std::snprintf(buffer, sizeof buffer,
-                          "[%04Xsub%X]\nParameterName=Entry %u of object %u\nObjectType=0x7\nDataType=0x0007\n"
-                          "AccessType=rw\nDefaultValue=0x%08X\nPDOMapping=0\n\n",
-                          index, sub, sub, object, object * 8 + sub);
+            std::snprintf(
+                buffer, sizeof buffer,
+                "[%04Xsub%X]\nParameterName=Entry %u of object %u\nObjectType=0x7\nDataType=0x0007\n"
+                "AccessType=rw\nDefaultValue=0x%08X\nPDOMapping=0\n\n",
+                index, sub, sub, object, object * 8 + sub);
             text += buffer;
         }
     }

@@ -1,0 +1,69 @@
+// The SDO dialog: one object of the unit's dictionary, picked in the object
+// tree. It shows the section's lines and every SDO frame seen while it is
+// visible; the requests its buttons ask for are built and sent by the
+// handler the main window registers.
+#pragma once
+
+#include "eds_reader.h"
+#include "frame_packet.h"
+
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+class TDialogFormSDO : public QWidget {
+    Q_OBJECT
+public:
+    // Called with the button that asks for a request; its tag names the request.
+    using RequestHandler = std::function<void(QPushButton* button)>;
+
+    explicit TDialogFormSDO(QWidget* parent = nullptr);
+
+    void SetRequestHandler(RequestHandler handler);
+    // Opens the dialog for a section and asks the unit for the object's structure.
+    void ShowNode(const tervix::EDSNode& node);
+    // Shows one received SDO frame: `message` is the packet as received, marker first.
+    void ShowAnswer(tervix::ByteView message);
+    // Close hides the dialog; the other buttons go to the request handler.
+    void ButtonClick(QPushButton* button);
+
+    // The request kind a button asks for (tervix::SdoRequestTag).
+    static int Tag(const QPushButton* button);
+
+    std::uint16_t Index() const { return index_; }
+    std::uint16_t SubIndex() const { return subIndex_; }
+    std::array<std::uint8_t, 3> Multiplexer() const;
+    std::uint8_t ObjectType() const { return objectType_; }
+    std::uint8_t DataType() const { return dataType_; }
+    std::string_view ObjectTypeName() const;
+    std::string_view DataTypeName() const;
+
+    QPushButton* InfoButton() const { return btInfo; }
+    QLineEdit* ValueBox() const { return edbxSDOvalue; }
+    QPlainTextEdit* Memo() const { return Memo1; }
+
+private:
+    QPushButton* MakeButton(const char* name, const QString& text, int left, int tag);
+
+    RequestHandler OnRequest;
+    std::uint16_t subIndex_ = 0;
+    std::uint16_t index_ = 0;
+    std::uint8_t objectType_ = 0;
+    std::uint8_t dataType_ = 0;
+
+    QPushButton* btInfo = nullptr;
+    QPushButton* btRead = nullptr;
+    QPushButton* btSet = nullptr;
+    QPushButton* btClose = nullptr;
+    QLabel* lbSDOvalue = nullptr;
+    QLineEdit* edbxSDOvalue = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+};

@@ -1,0 +1,3 @@
+#include "od_log.h"
+
+Q_LOGGING_CATEGORY(lcOd, "tervix.od", QtInfoMsg)
