@@ -18,7 +18,11 @@ constexpr std::uint32_t kIdSdoAnswer = 0x580, kIdSdoRequest = 0x600, kIdGuard = 
 
 // Object codes and data types as the structure entry (sub-index 0xFF) gives them.
 constexpr std::uint8_t kVar = 7, kArray = 8, kRecord = 9;
-constexpr std::uint8_t kInteger32 = 4, kUnsigned8 = 5, kUnsigned16 = 6, kUnsigned32 = 7, kVisibleString = 9;
+constexpr std::uint8_t kInteger32 = 4, kUnsigned8 = 5, kUnsigned16 = 6, kUnsigned32 = 7, kReal32 = 8,
+                       kVisibleString = 9;
+// 2Auu sub 1: the local gravity the unit corrects masses with (REAL32).
+constexpr std::uint8_t kGravityIndexHigh = 0x2A;
+constexpr float kStandardGravity = 9.80665f;
 constexpr std::uint8_t kIdentityType = 0x23;
 
 // Versions, shown by the tool in hexadecimal: firmware (sub 8), hardware (sub 9).
@@ -68,6 +72,12 @@ SimulatedUnit::SimulatedUnit(const SimOptions& options)
         units_.emplace_back(static_cast<std::uint8_t>(options.firstUnit + i), options.seed);
     counters1_.assign(units_.size(), 0);
     counters2_.assign(units_.size(), 0);
+    gravity_.assign(units_.size(), std::bit_cast<std::uint32_t>(kStandardGravity));
+}
+
+std::size_t SimulatedUnit::UnitSlot(unsigned address) const
+{
+    return address - options_.firstUnit;
 }
 
 WeighingChannel* SimulatedUnit::Unit(unsigned address)
@@ -321,6 +331,12 @@ SimulatedUnit::SdoResult SimulatedUnit::Upload(std::uint16_t index, std::uint8_t
     case 0x1018: desc = {kRecord, kIdentityType, 4}; break;
     case kVersionIndex: desc = {kRecord, kUnsigned16, kHardwareSub}; break;
     default:
+        if ((index >> 8) == kGravityIndexHigh) {
+            if (!FindUnit(index & 0xFF))
+                return {kAbortNoObject};
+            desc = {kArray, kReal32, 1};
+            break;
+        }
         group = GroupOfIndexHigh(static_cast<std::uint8_t>(index >> 8));
         unit = group ? FindUnit(index & 0xFF) : nullptr;
         if (!unit)
@@ -356,6 +372,8 @@ SimulatedUnit::SdoResult SimulatedUnit::Upload(std::uint16_t index, std::uint8_t
     case kVersionIndex: return {0, sub == kFirmwareSub ? kFirmwareVersion : kHardwareVersion, 2};
     default: break;
     }
+    if ((index >> 8) == kGravityIndexHigh)
+        return {0, gravity_[UnitSlot(index & 0xFF)], 4};
     if (group->params[sub - 1u].access == Access::WriteOnly)
         return {kAbortWriteOnly};
     return {0, static_cast<std::uint32_t>(unit->Read(group->group, sub)), 4};
@@ -385,11 +403,19 @@ SimulatedUnit::SdoResult SimulatedUnit::Download(std::uint16_t index, std::uint8
         return probe;
     const GroupDef* group = GroupOfIndexHigh(static_cast<std::uint8_t>(index >> 8));
     const bool writable =
-        sub != 0xFF &&
-        ((group && sub != 0 && group->params[sub - 1u].access != Access::ReadOnly) || index == 0x1017);
+        sub != 0xFF && ((group && sub != 0 && group->params[sub - 1u].access != Access::ReadOnly) ||
+                        index == 0x1017 || ((index >> 8) == kGravityIndexHigh && sub == 1));
     if (!writable)
         return {kAbortReadOnly};
 
+    if ((index >> 8) == kGravityIndexHigh && sub == 1) {
+        // Any finite gravity a site may have; no number is refused as such.
+        const float g = std::bit_cast<float>(value);
+        if (bytes != 4 || !std::isfinite(g) || g <= 0.0f || g > 100.0f)
+            return Refused(kStatusValueNotInRange);
+        gravity_[UnitSlot(index & 0xFF)] = value;
+        return {};
+    }
     if (index == 0x1017) {
         if (value > 0xFFFF)
             return Refused(kStatusValueNotInRange);

@@ -59,6 +59,8 @@ private:
     };
 
     const WeighingChannel* FindUnit(unsigned address) const;
+    // Index into the per-unit tables of a unit the node hosts.
+    std::size_t UnitSlot(unsigned address) const;
     std::int64_t Millis(Time now);
     void Send(const BusFrame& frame);
     void Answer(const BusFrame& frame);
@@ -79,6 +81,7 @@ private:
     std::vector<WeighingChannel> units_;
     std::vector<std::uint8_t> counters1_;
     std::vector<std::uint8_t> counters2_;
+    std::vector<std::uint32_t> gravity_;  // bits of a REAL32 per unit
     SimRandom nodeRandom_;
     SimRandom dropRandom_;
 

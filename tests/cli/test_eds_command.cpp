@@ -114,7 +114,7 @@ TEST(CliEds, QuorbitHasTheUnitsObjects)
               "\n  [DeviceInfo] 00DE0000 22 structure only\n  [DummyUsage] 000D0000 7 structure only"
               "\n  [Comments] 000C0000 3 structure only\n  [MandatoryObjects] 00000000 4 structure only"
               "\n  [OptionalObjects] 00000000 4 structure only"
-              "\n  [ManufacturerObjects] 00000000 9 structure only"
+              "\n  [ManufacturerObjects] 00000000 10 structure only"
               "\n  [1000] 10000000 6 read/write\n  [1001] 10010000 6 read/write"
               "\n  [1002] 10020000 6 read/write\n  [1008] 10080000 6 read/write"
               "\n  [1017] 10170000 6 read/write\n  [1018] 10180000 3 read/write +++++"
@@ -122,7 +122,7 @@ TEST(CliEds, QuorbitHasTheUnitsObjects)
               "\n  [2200] 22000000 3 read/write +++++++++++++"
               "\n  [2500] 25000000 3 read/write +++++++++\n  [2600] 26000000 3 read/write +++++"
               "\n  [2700] 27000000 3 read/write +++++\n  [2800] 28000000 3 read/write +++++"
-              "\n  [2900] 29000000 3 read/write +++\n  [2B00] 2B000000 3 read/write +++++++");
+              "\n  [2900] 29000000 3 read/write +++\n  [2A00] 2A000000 3 read/write ++\n  [2B00] 2B000000 3 read/write +++++++");
     EXPECT_NE(r.out.find("\n    [2900sub8] 29000008 6 read/write\n    [2900sub9] 29000009 6 read/write\n"),
               std::string::npos);
     EXPECT_NE(r.out.find("\n    [2100sub10] 21000010 "), std::string::npos);

@@ -326,7 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The value dialogs' reading of answers fed as frames, and their Set.
 TEST_F(Params, DialogsReadAnswersAndSendTheirValue)
 {
-    Start({}, QStringLiteral("fbutton 47='Cutoff' 'Low-flow cutoff' 'x' 2B00sub03,DIALOG_3,\n"));
+    Start({}, QStringLiteral("fbutton 47='g' 'Local gravity' 'x' 2A00sub01,DIALOG_3,\n"));
     TDialogForm1* d1 = form->ValueDialog1();
     TDialogForm3* d3 = form->ValueDialog3();
     d1->ShowFor("1", "", 0x21000001);
@@ -342,28 +342,35 @@ TEST_F(Params, DialogsReadAnswersAndSendTheirValue)
     EXPECT_EQ(d1->Edit1->text(), "255");
 
     // An abort closes every dialog.
-    d3->ShowFor("3", "", 0x2B000003);
+    d3->ShowFor("3", "", 0x2A000001);
     form->FrameReceived(
         std::vector<std::uint8_t>{0x7E, 0x08, 0xB0, 0x20, 0x80, 0x00, 0x2B, 0x03, 0x06, 0x09, 0x00, 0x11});
     EXPECT_FALSE(d1->isVisible());
     EXPECT_FALSE(d3->isVisible());
+    form->ShowPendingMessages();  // the abort's own "SDO Error"
+    sink.messages.clear();
 
-    // The button reads the unit's present value (0.0); 1.5 goes out as its
-    // single-precision bits 3FC00000, low byte first, to unit 0's object.
+    // The button reads the unit's present gravity; 1.5 goes out as its
+    // single-precision bits 3FC00000, low byte first, to unit 0's object,
+    // and the unit holds it: the next press reads it back.
     Press(47);
     Run(100ms);
     ASSERT_TRUE(d3->isVisible());
-    EXPECT_EQ(d3->Edit1->text(), "0");
+    EXPECT_EQ(d3->Edit1->text(), "9.80665");
     d3->Edit1->setText("1.5");
     sent.clear();
     QTest::mouseClick(d3->SetButton(), Qt::LeftButton);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0],
-              (tervix::FramePacket{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x00, 0x2B, 0x03, 0x00, 0x00, 0xC0, 0x3F}));
+              (tervix::FramePacket{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x00, 0x2A, 0x01, 0x00, 0x00, 0xC0, 0x3F}));
     EXPECT_FALSE(d3->isVisible());
     Run(100ms);
     form->ShowPendingMessages();
-    sink.messages.clear();
+    EXPECT_TRUE(sink.messages.empty());
+    Press(47);
+    Run(100ms);
+    EXPECT_EQ(d3->Edit1->text(), "1.5");
+    d3->hide();
 
     // Two digits and a letter: nothing is sent, the dialog closes with a message.
     d1->ShowFor("1", "", 0x21000001);
