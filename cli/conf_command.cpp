@@ -55,19 +55,6 @@ Exit status: 0 nothing ignored, 1 lines were ignored or a usage error,
 
 constexpr int kExitIgnoredLines = 1;
 
-// Latin-1 to UTF-8: every byte is one character.
-void AppendUtf8(std::string& out, std::string_view latin1)
-{
-    for (const char c : latin1) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            out.push_back(c);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
-            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-        }
-    }
-}
 
 // Text output: the hint's line breaks are the only control bytes a text can
 // carry that would break the layout.
@@ -75,7 +62,7 @@ void AppendShown(std::string& out, std::string_view latin1)
 {
     out.push_back('"');
     std::string utf8;
-    AppendUtf8(utf8, latin1);
+    AppendLatin1AsUtf8(utf8, latin1);
     for (const char c : utf8) {
         if (c == '\r')
             out += "\\n";
@@ -101,7 +88,7 @@ void AppendJsonString(std::string& out, std::string_view latin1)
                 out += "\\u00";
                 AppendHex2(out, b);
             } else {
-                AppendUtf8(out, std::string_view(&c, 1));
+                AppendLatin1AsUtf8(out, std::string_view(&c, 1));
             }
         }
     }
@@ -125,7 +112,7 @@ std::string FormatText(const Configuration& config, const ConfigLines& lines)
             width = std::max(width, row.label.size());
         for (const ParamRow& row : page.rows) {
             out += "  ";
-            AppendUtf8(out, row.label);
+            AppendLatin1AsUtf8(out, row.label);
             out.append(width + 2 - row.label.size(), ' ');
             AppendHex8(out, row.indexSub);
             out.push_back('\n');

@@ -4,6 +4,7 @@
 
 #include "candump_reader.h"
 #include "frame_naming.h"
+#include "hex_text.h"
 #include "receive_ring.h"
 #include "serial_framing.h"
 
@@ -111,18 +112,9 @@ public:
     void TextToUtf8(std::size_t from)
     {
         scratch_.assign(outBuf_, from);
+        std::erase(scratch_, '\x7F');
         outBuf_.resize(from);
-        for (const char c : scratch_) {
-            const auto b = static_cast<unsigned char>(c);
-            if (b == 0x7F)
-                continue;
-            if (b < 0x80) {
-                outBuf_.push_back(c);
-            } else {
-                outBuf_.push_back(static_cast<char>(0xC0 | (b >> 6)));
-                outBuf_.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-            }
-        }
+        AppendLatin1AsUtf8(outBuf_, scratch_);
     }
 
     void Skipped(std::uint64_t lineNumber, std::string_view reason) override

@@ -90,19 +90,6 @@ int ParseOptions(CommandArgs args, const CliStreams& io, EdsOptions& options, bo
     return -1;
 }
 
-// The file's bytes are Latin-1: each one is the code point of its character.
-void AppendLatin1(std::string& out, std::string_view text)
-{
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x80) {
-            out.push_back(c);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
-            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
-        }
-    }
-}
 
 void AppendJsonString(std::string& out, std::string_view text)
 {
@@ -125,7 +112,7 @@ void AppendJsonString(std::string& out, std::string_view text)
             out.push_back("0123456789abcdef"[b >> 4]);
             out.push_back("0123456789abcdef"[b & 0x0F]);
         } else {
-            AppendLatin1(out, std::string_view(&c, 1));
+            AppendLatin1AsUtf8(out, std::string_view(&c, 1));
         }
     }
     out.push_back('"');
@@ -181,7 +168,7 @@ void WriteText(const EdsTree& tree, Output& output)
     for (const EDSNode& node : tree.Nodes()) {
         out.append(node.parent == kEdsRoot ? 2 : 4, ' ');
         out.push_back('[');
-        AppendLatin1(out, node.name);
+        AppendLatin1AsUtf8(out, node.name);
         out += "] ";
         AppendHex8(out, node.IndexSub);
         out.push_back(' ');

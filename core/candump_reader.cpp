@@ -1,4 +1,5 @@
 #include "candump_reader.h"
+#include "hex_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,18 +22,6 @@ constexpr std::string_view kTooLong = "line too long";
 constexpr std::uint32_t kMaxStandardId = 0x7FF;
 constexpr std::uint32_t kMaxExtendedId = 0x1FFFFFFF;
 constexpr std::size_t kMaxData = 8;
-
-// Value of a hex digit, or -1.
-constexpr int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 constexpr bool IsBlank(char c)
 {
@@ -61,7 +50,7 @@ bool IsLengthCodeSuffix(std::string_view rest, std::size_t length)
         return true;
     if (length != kMaxData || rest.size() != 2 || rest[0] != '_')
         return false;
-    const int code = HexValue(rest[1]);
+    const int code = HexDigitValue(rest[1]);
     return code > static_cast<int>(kMaxData);
 }
 
@@ -82,7 +71,7 @@ CandumpLineResult ParseFrameToken(std::string_view token, CandumpPacket& packet)
 
     std::uint32_t identifier = 0;
     for (char c : id) {
-        const int v = HexValue(c);
+        const int v = HexDigitValue(c);
         if (v < 0)
             return Skip(id.size() == 3 || id.size() == 8 ? kBadId : kNotAFrame);
         identifier = (identifier << 4) | static_cast<std::uint32_t>(v);
@@ -114,10 +103,10 @@ CandumpLineResult ParseFrameToken(std::string_view token, CandumpPacket& packet)
                 ++i;
                 continue;
             }
-            const int hi = HexValue(rest[i]);
+            const int hi = HexDigitValue(rest[i]);
             if (hi < 0)
                 break;
-            const int lo = i + 1 < rest.size() ? HexValue(rest[i + 1]) : -1;
+            const int lo = i + 1 < rest.size() ? HexDigitValue(rest[i + 1]) : -1;
             if (lo < 0)
                 return Skip(kOddDigits);
             if (dataCount == kMaxData)

@@ -1,4 +1,5 @@
 #include "config_file.h"
+#include "hex_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,17 +23,6 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b)
                                               [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 enum class HexRead { NoDigit, TooLarge, Ok };
 
 // Hexadecimal digits from pos to the first other character or the line's
@@ -43,7 +33,7 @@ HexRead ReadHex(std::string_view line, std::size_t& pos, std::uint32_t& value)
     bool any = false;
     bool tooLarge = false;
     for (; pos < line.size(); ++pos) {
-        const int d = HexValue(line[pos]);
+        const int d = HexDigitValue(line[pos]);
         if (d < 0)
             break;
         any = true;

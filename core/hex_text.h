@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tervix {
 
@@ -35,6 +36,33 @@ inline std::string Hex2(std::uint8_t b)
     std::string s;
     AppendHex2(s, b);
     return s;
+}
+
+// Value of a hexadecimal digit of either case, or -1.
+constexpr int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Bytes read as Latin-1 characters (each byte its own code point), appended
+// as UTF-8.
+inline void AppendLatin1AsUtf8(std::string& out, std::string_view latin1)
+{
+    for (const char c : latin1) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+            out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+        }
+    }
 }
 
 inline std::string Hex8(std::uint32_t v)

@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "run_tool.h"
 
 #include <gtest/gtest.h>
 
@@ -9,24 +10,6 @@
 using namespace tervix::cli;
 
 namespace {
-
-struct Result {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Result RunTool(std::vector<std::string_view> args, const std::string& input = {})
-{
-    std::istringstream in(input);
-    std::ostringstream out;
-    std::ostringstream err;
-    Result r;
-    r.status = RunCli(args, {in, out, err});
-    r.out = out.str();
-    r.err = err.str();
-    return r;
-}
 
 TEST(CliEds, TextShowsTheTreeWithAddressesLineCountsAndAccess)
 {
