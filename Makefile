@@ -24,7 +24,7 @@ build: configure
 # ARGS replaces the adapter, e.g. make run ARGS="--can virtualcan:can0".
 RUN_ARGS ?= --can sim
 run: build
-	cd examples && ../$(BUILD)/app/tervix $(if $(ARGS),$(ARGS),$(RUN_ARGS))
+	cd examples && $(abspath $(BUILD))/app/tervix $(if $(ARGS),$(ARGS),$(RUN_ARGS))
 
 # The same through the serial adapter's byte protocol: tervix-sim on a
 # pseudo-terminal, mapped to COM5 (pick COM5 in the PORT box).
@@ -33,7 +33,7 @@ run-serial: build
 	@$(BUILD)/sim/tervix-sim --pty --link $(SIM_PTY) >/dev/null & sim=$$!; \
 	trap 'kill $$sim 2>/dev/null' EXIT; \
 	for i in $$(seq 50); do [ -e $(SIM_PTY) ] && break; sleep 0.1; done; \
-	cd examples && ../$(BUILD)/app/tervix --can sim --com 5=$(SIM_PTY) $(ARGS)
+	cd examples && $(abspath $(BUILD))/app/tervix --can sim --com 5=$(SIM_PTY) $(ARGS)
 
 test: build
 	@cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest -j$(JOBS) --output-on-failure --timeout 300
