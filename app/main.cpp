@@ -34,6 +34,8 @@ int main(int argc, char** argv)
         "                        virtualcan:can0 (Qt's loopback bus)\n"
         "  sim[:OPTIONS]         a simulated weighing node inside the program, e.g.\n"
         "                        sim:node=3,rate=125,units=2 (see tervix-sim --help)\n"
+        "  replay:FILE[,speed=N] a candump log played back as received, N times faster\n"
+        "                        than recorded (speed=0: all at once); sends go nowhere\n"
         "Default: " + DefaultCanOption() + "\n\n"
         "Serial CAN adapters appear in the PORT box as COM1..COM99. On Linux COM1-32 are\n"
         "/dev/ttyS0-31, COM33-64 /dev/ttyUSB0-31, COM65-96 /dev/ttyACM0-31; --com maps any\n"
@@ -44,8 +46,12 @@ int main(int argc, char** argv)
                                  "BACKEND[:INTERFACE]", DefaultCanOption());
     const QCommandLineOption com(QStringList{"com"}, "Map COM number N (1..99) to device PATH; repeatable.",
                                  "N=PATH");
+    const QCommandLineOption record(
+        QStringList{"record"}, "Record every frame received (rx) and sent (tx) to FILE as a candump log.",
+        "FILE");
     parser.addOption(can);
     parser.addOption(com);
+    parser.addOption(record);
     parser.process(app);
 
     TForm1::Adapters adapters;
@@ -70,6 +76,10 @@ int main(int argc, char** argv)
     // Nobody must take the simulated node for a real one.
     if (IsSimulatedOption(parser.value(can)))
         form.setWindowTitle(form.windowTitle() + QStringLiteral(" - simulated unit"));
+    if (parser.isSet(record) && !form.StartRecording(parser.value(record), &error)) {
+        Fail(error);
+        return 2;
+    }
     form.show();
     const int status = app.exec();
     // Devices handed to deleteLater while closing go before the application.

@@ -8,6 +8,7 @@
 #include "unit_box.h"
 
 #include "MyComm.h"
+#include "recorder.h"
 #include "usb2can.h"
 
 #include "bit_rates.h"
@@ -17,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -136,6 +138,8 @@ void TForm1::BuildCommunicationPage()
     cbxCANspeed->setInsertPolicy(QComboBox::NoInsert);
     btFind = new QPushButton(QStringLiteral("Find ZT9K"), tsComm);
     btFind->setObjectName(QStringLiteral("btFind"));
+    btRecord = new QPushButton(tsComm);
+    btRecord->setObjectName(QStringLiteral("btRecord"));
     lbInfo = new QLabel(tsComm);
     lbInfo->setObjectName(QStringLiteral("lbInfo"));
     lbInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -149,6 +153,7 @@ void TForm1::BuildCommunicationPage()
     grid->addWidget(cbxCANaddr, 1, 1);
     grid->addWidget(cbxCANspeed, 1, 2);
     grid->addWidget(btFind, 1, 3);
+    grid->addWidget(btRecord, 1, 4, Qt::AlignLeft);
     auto* info = new QHBoxLayout;
     info->addWidget(new QLabel(QStringLiteral("Comm Info"), tsComm));
     info->addWidget(lbInfo, 1);
@@ -253,6 +258,8 @@ void TForm1::WireDataPage()
 void TForm1::CreateTransport(Adapters& adapters)
 {
     connect(btFind, &QPushButton::clicked, this, &TForm1::btFindClick);
+    connect(btRecord, &QPushButton::clicked, this, &TForm1::btRecordClick);
+    ShowRecording();
     if (!adapters.usb)
         return;
     usb_ = adapters.usb;
@@ -271,6 +278,59 @@ void TForm1::CreateTransport(Adapters& adapters)
     connect(comm_, &TComm::adapterLost, this, [this](const QString& message) {
         deferred_->Post(QApplication::applicationName(), message, QMessageBox::Critical);
     });
+    recorder_ = new Recorder(this);
+    comm_->SetRecorder(recorder_);
+    connect(recorder_, &Recorder::failed, this, [this](const QString& message) {
+        Memo1->AppendLine(message.toStdString());
+        deferred_->Post(QApplication::applicationName(), message, QMessageBox::Critical);
+        ShowRecording();
+    });
+    ShowRecording();
+}
+
+void TForm1::ShowRecording()
+{
+    const bool on = recorder_ && recorder_->IsRecording();
+    btRecord->setText(on ? QStringLiteral("Stop recording") : QStringLiteral("Record\u2026"));
+    btRecord->setEnabled(recorder_ != nullptr);
+}
+
+bool TForm1::StartRecording(const QString& path, QString* error)
+{
+    if (!recorder_) {
+        if (error)
+            *error = QStringLiteral("No CAN adapter to record from");
+        return false;
+    }
+    const bool ok = recorder_->Start(path, error);
+    if (ok)
+        Memo1->AppendLine(QStringLiteral("Recording to %1").arg(path).toStdString());
+    ShowRecording();
+    return ok;
+}
+
+void TForm1::btRecordClick()
+{
+    if (!recorder_)
+        return;
+    if (recorder_->IsRecording()) {
+        recorder_->Stop();
+        Memo1->AppendLine(QStringLiteral("Recorded %1 frames to %2")
+                              .arg(recorder_->Frames())
+                              .arg(recorder_->Path())
+                              .toStdString());
+        ShowRecording();
+        return;
+    }
+    const QString path =
+        askRecordFile_ ? askRecordFile_()
+                       : QFileDialog::getSaveFileName(this, QStringLiteral("Record frames to"), QString(),
+                                                      QStringLiteral("candump logs (*.log);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!StartRecording(path, &error))
+        deferred_->Post(QApplication::applicationName(), error, QMessageBox::Critical);
 }
 
 void TForm1::SetParameterPages(ParameterPages* pages)

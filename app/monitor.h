@@ -26,6 +26,7 @@ class QLabel;
 class QPushButton;
 class QTabWidget;
 class QTimer;
+class Recorder;
 class TComm;
 class TDataPage;
 class TDialogForm1;
@@ -68,6 +69,13 @@ public:
     ~TForm1() override;
 
     void SetFrameSender(FrameSender sender) { sender_ = std::move(sender); }
+    // Where "Record..." records to; empty: cancelled. A file dialog unless set.
+    using RecordFileAsker = std::function<QString()>;
+    void SetRecordFileAsker(RecordFileAsker asker) { askRecordFile_ = std::move(asker); }
+    // Records every frame received and sent to a candump log; false with
+    // *error when the file cannot be opened or there is no transport.
+    bool StartRecording(const QString& path, QString* error = nullptr);
+    Recorder* FrameRecorder() const { return recorder_; }
     // The parameter pages whose cells answers are stored into (none: answers
     // for pages are dropped and a read-all ends at once).
     void SetParameterPages(tervix::ParameterPages* pages);
@@ -110,6 +118,8 @@ public:
     void WatchdogTimerTick();
     void GuardTimerTick();
     void btFindClick();
+    // Asks for a file and records to it; while recording, stops.
+    void btRecordClick();
     void CanDeviceFound(TUSB2CAN* sender, const tervix::BusFrame& frame);
     void UnitBoxClick(TUnitBox* box);
 
@@ -145,6 +155,7 @@ private:
     void RegisterSdoRequestHandler();
     // Timers and the "Run Nodeguard" box follow the decoder after each action.
     void SyncTimers();
+    void ShowRecording();
     template <typename Action>
     void Act(Action&& action);
     template <typename Action>
@@ -167,6 +178,8 @@ private:
     TDialogForm1* dialog1_ = nullptr;
     TDialogForm2* dialog2_ = nullptr;
     TDialogForm3* dialog3_ = nullptr;
+    Recorder* recorder_ = nullptr;
+    RecordFileAsker askRecordFile_;
     std::string configFile_;
 
     QTabWidget* PageControl2 = nullptr;
@@ -180,6 +193,7 @@ private:
     QComboBox* cbxCANspeed = nullptr;
     QLabel* lbInfo = nullptr;
     QPushButton* btFind = nullptr;
+    QPushButton* btRecord = nullptr;
     LogView* Memo1 = nullptr;
     QTimer* GuardTimer = nullptr;
     QTimer* WatchdogTimer = nullptr;

@@ -2,6 +2,8 @@
 
 #include "bit_rates.h"
 
+#include <algorithm>
+
 TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
     : QObject(parent), usb_(&usb), ports_(std::move(ports)), timer_(std::make_unique<PollTimer>())
 {
@@ -21,6 +23,10 @@ TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
     });
     ring_.SetHandler([this](int slot) {
         ++delivered_;
+        // Recorded before the handler, which may throw; adapter text is no frame.
+        if (recorder_)
+            if (const auto frame = tervix::DecodePacket(ring_.Slot(slot).View()))
+                recorder_->Received(*frame);
         if (frameHandler_)
             frameHandler_(this, slot);
     });
@@ -194,6 +200,15 @@ void TComm::SendFrame(tervix::ByteView packet)
     if (!adapter)
         return;
     adapter->Send(packet);
+    if (recorder_) {
+        if (auto frame = tervix::DecodePacket(packet)) {
+            // Data the packet does not carry never went out.
+            if (!frame->remote)
+                frame->length = static_cast<std::uint8_t>(
+                    std::min<std::size_t>(frame->length, packet.size() - tervix::kPacketHeaderSize));
+            recorder_->Sent(*frame);
+        }
+    }
     if (timerSendFailures_ != 0) {
         timerSendFailures_ = 0;
         UpdateInfo();

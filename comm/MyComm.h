@@ -9,6 +9,7 @@
 #include "frame_packet.h"
 #include "poll_timer.h"
 #include "receive_ring.h"
+#include "recorder.h"
 #include "serial_link.h"
 #include "usb2can.h"
 
@@ -33,6 +34,8 @@ public:
     // Fills both boxes, probes COM1..COM99 and starts polling the USB channel.
     void InitLists(ChoiceBox& port, ChoiceBox& speed);
     void SetOnFrame(FrameHandler handler) { frameHandler_ = std::move(handler); }
+    // Gets every frame received and every frame sent (null: none).
+    void SetRecorder(Recorder* recorder) { recorder_ = recorder; }
 
     // Through the adapter in use. Serial errors throw CommError.
     void SendFrame(tervix::ByteView packet);
@@ -85,6 +88,7 @@ private:
     ChoiceBox* speedBox_ = nullptr;
     ChoiceBox* portBox_ = nullptr;
     FrameHandler frameHandler_;
+    QPointer<Recorder> recorder_;
     int comNumber_ = 0;
     tervix::ReceiveRing ring_;
     int delivered_ = 0;

@@ -1,0 +1,135 @@
+#include "recorder.h"
+
+#include "candump_writer.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Enough lines that the writer wakes early under a flood instead of letting
+// the buffer grow for a whole second.
+constexpr std::size_t kWakeBytes = 256 * 1024;
+
+std::int64_t UnixMicros()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+Recorder::Recorder(QObject* parent, std::chrono::milliseconds flushInterval)
+    : QObject(parent), flushInterval_(flushInterval)
+{
+}
+
+Recorder::~Recorder()
+{
+    // No one is left to tell about a last write error.
+    blockSignals(true);
+    Stop();
+}
+
+bool Recorder::Start(const QString& path, QString* error)
+{
+    Stop();
+    std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!file) {
+        if (error)
+            *error = QStringLiteral("Cannot record to %1: %2")
+                         .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    file_ = file;
+    path_ = path;
+    frames_ = 0;
+    pending_.clear();
+    stopping_ = false;
+    writeError_.clear();
+    writeFailed_ = false;
+    recording_ = true;
+    writer_ = std::thread([this] { WriterLoop(); });
+    return true;
+}
+
+void Recorder::Append(const char* interfaceName, const tervix::BusFrame& frame)
+{
+    if (!recording_ || writeFailed_.load(std::memory_order_relaxed))
+        return;
+    const std::int64_t now = UnixMicros();
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        tervix::AppendCandumpLine(pending_, now, interfaceName, frame);
+        wake = pending_.size() >= kWakeBytes;
+    }
+    ++frames_;
+    if (wake)
+        wake_.notify_one();
+}
+
+void Recorder::WriterLoop()
+{
+    std::string batch;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait_for(lock, flushInterval_, [this] { return stopping_ || pending_.size() >= kWakeBytes; });
+        // The spare buffer keeps its capacity, so appending rarely allocates.
+        batch.clear();
+        batch.swap(pending_);
+        const bool last = stopping_;
+        lock.unlock();
+        if (!batch.empty() && !writeFailed_) {
+            const bool ok =
+                std::fwrite(batch.data(), 1, batch.size(), file_) == batch.size() && std::fflush(file_) == 0;
+            if (!ok) {
+                const int code = errno;
+                {
+                    std::lock_guard guard(mutex_);
+                    writeError_ = std::strerror(code);
+                }
+                writeFailed_ = true;
+                if (!last)
+                    QMetaObject::invokeMethod(this, &Recorder::OnWriteError, Qt::QueuedConnection);
+            }
+        }
+        lock.lock();
+        if (last)
+            return;
+    }
+}
+
+void Recorder::Stop()
+{
+    if (!recording_)
+        return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    writer_.join();
+    recording_ = false;
+    // fclose flushes nothing new (the writer flushed), but reports a late failure.
+    const bool closeFailed = std::fclose(file_) != 0 && !writeFailed_;
+    const int closeErrno = errno;
+    file_ = nullptr;
+    if (closeFailed) {
+        writeError_ = std::strerror(closeErrno);
+        writeFailed_ = true;
+    }
+    if (writeFailed_)
+        emit failed(QStringLiteral("Recording to %1 stopped: %2")
+                        .arg(path_, QString::fromLocal8Bit(writeError_.c_str())));
+}
+
+void Recorder::OnWriteError()
+{
+    // Stop says it, once. A recording stopped meanwhile has said it already,
+    // and one started since has not failed.
+    if (writeFailed_)
+        Stop();
+}

@@ -1,0 +1,68 @@
+// Records every frame the program receives and sends to a candump log:
+// received frames under the interface "rx", sent ones under "tx". The GUI
+// thread only formats lines into a buffer; a writer thread does the file
+// I/O, so a slow disk never stalls the poll and no frame is dropped.
+#pragma once
+
+#include "frame_packet.h"
+
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class Recorder : public QObject {
+    Q_OBJECT
+public:
+    // The writer writes and flushes at least this often, and on Stop.
+    static constexpr std::chrono::milliseconds kFlushInterval{1000};
+
+    explicit Recorder(QObject* parent = nullptr, std::chrono::milliseconds flushInterval = kFlushInterval);
+    ~Recorder() override;
+
+    // Opens (truncates) `path` and starts the writer; false with *error when
+    // the file cannot be opened. A recording under way is stopped first.
+    bool Start(const QString& path, QString* error = nullptr);
+    // Writes what is buffered and closes the file. A write error found now is
+    // reported through failed() like one found while recording.
+    void Stop();
+
+    bool IsRecording() const { return recording_; }
+    QString Path() const { return path_; }
+    std::uint64_t Frames() const { return frames_; }
+
+    // Taken with the wall-clock time of the call.
+    void Received(const tervix::BusFrame& frame) { Append("rx", frame); }
+    void Sent(const tervix::BusFrame& frame) { Append("tx", frame); }
+
+signals:
+    // The recording stopped by itself (full disk, write error); said once.
+    void failed(const QString& message);
+
+private:
+    void Append(const char* interfaceName, const tervix::BusFrame& frame);
+    void WriterLoop();
+    // On the GUI thread, after the writer has given up.
+    void OnWriteError();
+
+    std::chrono::milliseconds flushInterval_;
+    QString path_;
+    bool recording_ = false;
+    std::uint64_t frames_ = 0;
+
+    std::FILE* file_ = nullptr;
+    std::thread writer_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::string pending_;    // guarded by mutex_
+    bool stopping_ = false;  // guarded by mutex_
+    std::string writeError_; // guarded by mutex_; set once by the writer
+    std::atomic<bool> writeFailed_{false};
+};

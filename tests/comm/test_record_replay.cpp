@@ -1,0 +1,311 @@
+// Recording to a candump log and playing one back, held to the candump
+// reader and to lines worked out by hand.
+#include "MyComm.h"
+#include "can_backends.h"
+#include "candump_reader.h"
+#include "candump_writer.h"
+#include "fakes.h"
+#include "recorder.h"
+#include "replay_driver.h"
+#include "usb2can.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <sstream>
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using namespace std::chrono_literals;
+
+namespace {
+
+tervix::BusFrame Special(std::uint32_t id, bool extended, bool remote, std::vector<std::uint8_t> data,
+                         std::uint8_t length)
+{
+    tervix::BusFrame f = Frame(id, data);
+    f.extended = extended;
+    f.remote = remote;
+    f.length = length;
+    return f;
+}
+
+struct LineCase {
+    tervix::BusFrame frame;
+    std::int64_t micros;
+    const char* interfaceName;
+    std::string line;
+    std::string readBack; // FrameText of what the candump reader makes of the line
+};
+
+class CandumpLine : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(CandumpLine, IsWrittenAsCandumpAndReadBack)
+{
+    const LineCase& c = GetParam();
+    std::string out;
+    tervix::AppendCandumpLine(out, c.micros, c.interfaceName, c.frame);
+    EXPECT_EQ(out, c.line);
+
+    tervix::CandumpPacket packet;
+    ASSERT_EQ(tervix::ParseCandumpLine(std::string_view(out).substr(0, out.size() - 1), packet).kind,
+              tervix::CandumpLineKind::Frame);
+    EXPECT_EQ(FrameText(*tervix::DecodePacket(packet.View())), c.readBack);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, CandumpLine,
+    ::testing::Values(
+        LineCase{Frame(0x705, {0x05}), 1436509052249713, "rx", "(1436509052.249713) rx 705#05\n",
+                 "705 l1 05"},
+        LineCase{Frame(0x000, {}), 1000001, "tx", "(0000000001.000001) tx 000#\n", "000 l0"},
+        LineCase{Frame(0x1AB, {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01, 0x7F, 0xFF}), 7, "rx",
+                 "(0000000000.000007) rx 1AB#DEADBEEF00017FFF\n", "1AB l8 DE AD BE EF 00 01 7F FF"},
+        LineCase{Special(0x701, false, true, {}, 0), 0, "rx", "(0000000000.000000) rx 701#R\n", "701 rtr l0"},
+        LineCase{Special(0x601, false, true, {}, 3), 0, "tx", "(0000000000.000000) tx 601#R3\n",
+                 "601 rtr l3 00 00 00"},
+        // The packet layout keeps 11 identifier bits; the line keeps all 29.
+        LineCase{Special(0x18FF1234, true, false, {0x11, 0x22}, 2), 2000000, "rx",
+                 "(0000000002.000000) rx 18FF1234#1122\n", "234 ext l2 11 22"},
+        LineCase{Special(0x00000123, true, true, {}, 8), 0, "rx", "(0000000000.000000) rx 00000123#R8\n",
+                 "123 ext rtr l8 00 00 00 00 00 00 00 00"}));
+
+struct Log {
+    std::vector<std::string> frames; // "rx 705 l1 05"
+    std::vector<double> seconds;
+};
+
+// Each line's frame as the candump reader reads it, with its interface and time.
+Log ReadLog(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    std::istringstream text(file.readAll().toStdString());
+    Log log;
+    for (std::string line; std::getline(text, line);) {
+        tervix::CandumpPacket packet;
+        EXPECT_EQ(tervix::ParseCandumpLine(line, packet).kind, tervix::CandumpLineKind::Frame) << line;
+        std::istringstream fields(line);
+        char paren = 0;
+        double seconds = 0;
+        std::string interfaceName;
+        fields >> paren >> seconds >> paren >> interfaceName;
+        log.frames.push_back(interfaceName + " " + FrameText(*tervix::DecodePacket(packet.View())));
+        log.seconds.push_back(seconds);
+    }
+    return log;
+}
+
+double UnixSecondsNow()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+class RecordReplayTest : public ::testing::Test {
+protected:
+    // A channel on `driver` behind the transport, opened at 250 kbit/s now.
+    void Build(std::unique_ptr<CanDriver> driver)
+    {
+        usb = std::make_unique<TUSB2CAN>(std::move(driver), clock);
+        comm = std::make_unique<TComm>(*usb, NoSerialPorts());
+        comm->SetOnFrame([this](TComm* sender, int slot) {
+            if (const auto f = tervix::DecodePacket(sender->Slot(slot).View()))
+                seen.push_back(FrameText(*f));
+        });
+        usb->SetBitrate(0x011C);
+    }
+    QString WriteFile(const char* name, const std::string& text)
+    {
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text.data(), static_cast<qint64>(text.size()));
+        return path;
+    }
+
+    QTemporaryDir dir;
+    tervix::ManualClock clock;
+    CallLog log;
+    std::unique_ptr<TUSB2CAN> usb;
+    std::unique_ptr<TComm> comm;
+    std::vector<std::string> seen;
+};
+
+// Received frames pass the receive slots, sent ones SendFrame; an error
+// frame is no frame. What is in the file is read back by the candump reader, and
+// the received part played back through the replay back-end.
+TEST_F(RecordReplayTest, RecordsEveryFrameReceivedAndSentAndReplaysTheReceivedOnes)
+{
+    auto fake = std::make_unique<FakeDriver>(log);
+    FakeDriver* driver = fake.get();
+    Build(std::move(fake));
+    Recorder recorder;
+    comm->SetRecorder(&recorder);
+    const QString path = dir.filePath(QStringLiteral("session.log"));
+    ASSERT_TRUE(recorder.Start(path));
+    const double before = UnixSecondsNow();
+
+    clock.Advance(TUSB2CAN::kSettleWait);
+    driver->QueueFrame(Frame(0x705, {0x05}));
+    driver->QueueFrame(Special(0x701, false, true, {}, 0));
+    driver->QueueErrorFrame();
+    driver->QueueFrame(Special(0x18FF1234, true, false, {0x11, 0x22}, 2));
+    comm->Timer().tick();
+    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05});
+    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x40 | 0x03, 0xC0, 0x20}); // remote, asks for 3
+    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x08, 0xC0, 0x40, 0x2B});  // says 8, carries 1
+    driver->QueueFrame(Frame(0x181, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}));
+    comm->Timer().tick();
+    recorder.Stop();
+    EXPECT_EQ(recorder.Frames(), 7u);
+
+    const Log logged = ReadLog(path);
+    EXPECT_THAT(logged.frames,
+                ElementsAre("rx 705 l1 05", "rx 701 rtr l0", "rx 234 ext l2 11 22", "tx 005 l2 01 05",
+                            "tx 601 rtr l3 00 00 00", "tx 602 l1 2B", "rx 181 l8 01 02 03 04 05 06 07 08"));
+    ASSERT_FALSE(logged.seconds.empty());
+    EXPECT_GE(logged.seconds.front(), before - 0.001);
+    EXPECT_LE(logged.seconds.back(), UnixSecondsNow() + 0.001);
+    EXPECT_TRUE(std::is_sorted(logged.seconds.begin(), logged.seconds.end()));
+
+    const std::vector<std::string> received = seen;
+    seen.clear();
+    comm.reset();
+    Build(std::make_unique<ReplayDriver>(path, 0.0, clock));
+    clock.Advance(TUSB2CAN::kSettleWait);
+    comm->Timer().tick();
+    EXPECT_THAT(seen, ElementsAreArray(received));
+}
+
+struct PaceCase {
+    std::string name;
+    std::string log;
+    double speed;
+    // Milliseconds the clock moves after the channel has settled, and how
+    // many frames have arrived by then.
+    std::vector<std::pair<int, std::size_t>> steps;
+    std::vector<std::string> frames;
+    std::string status;
+};
+
+class ReplayPace : public RecordReplayTest, public ::testing::WithParamInterface<PaceCase> {};
+
+const std::string kRecorded = "(1700000000.000000) rx 181#01\n"
+                              "(1700000000.100000) tx 601#R3\n"
+                              "not a frame\n"
+                              "(1700000000.500000) rx 18FF1234#R2\n"
+                              "\n"
+                              "(1700000001.500000) rx 181#0203\n";
+const std::vector<std::string> kRecordedRx{"181 l1 01", "234 ext rtr l2 00 00", "181 l2 02 03"};
+
+// The settle wait after init is 200 ms, so the first tick comes 200 ms in.
+TEST_P(ReplayPace, PlaysTheReceivedFramesAtTheirTime)
+{
+    const PaceCase& c = GetParam();
+    Build(std::make_unique<ReplayDriver>(WriteFile("replay.log", c.log), c.speed, clock));
+    clock.Advance(TUSB2CAN::kSettleWait);
+    comm->Timer().tick();
+    for (const auto& [ms, count] : c.steps) {
+        clock.Advance(std::chrono::milliseconds(ms));
+        comm->Timer().tick();
+        EXPECT_EQ(seen.size(), count) << "after +" << ms << " ms";
+    }
+    EXPECT_THAT(seen, ElementsAreArray(c.frames));
+    EXPECT_EQ(comm->InfoText().toStdString(),
+              "replay of " + dir.filePath("replay.log").toStdString() + c.status);
+
+    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x01, 0x00, 0x20, 0x01});
+    comm->Timer().tick();
+    EXPECT_EQ(seen.size(), c.frames.size()); // a send is not heard back
+}
+
+INSTANTIATE_TEST_SUITE_P(Speeds, ReplayPace,
+                         ::testing::Values(PaceCase{"AsRecorded",
+                                                    kRecorded,
+                                                    1.0,
+                                                    {{0, 1}, {299, 1}, {1, 2}, {999, 2}, {1, 3}},
+                                                    kRecordedRx,
+                                                    ": 3 of 3 frames, 1 lines skipped, sends go nowhere"},
+                                           PaceCase{"TwiceAsFast",
+                                                    kRecorded,
+                                                    2.0,
+                                                    {{0, 1}, {49, 1}, {1, 2}, {499, 2}, {1, 3}},
+                                                    kRecordedRx,
+                                                    ": 3 of 3 frames, 1 lines skipped, sends go nowhere"},
+                                           PaceCase{"AllAtOnce",
+                                                    kRecorded,
+                                                    0.0,
+                                                    {{0, 3}},
+                                                    kRecordedRx,
+                                                    ": 3 of 3 frames, 1 lines skipped, sends go nowhere"},
+                                           // Another tool's log has no rx/tx: every frame plays; a line
+                                           // without a time stamp plays with the one before.
+                                           PaceCase{
+                                               "ForeignLog",
+                                               "(10.000000) can0 100#AA\n(10.250000) can1 200#BB\n300#CC\n",
+                                               1.0,
+                                               {{0, 1}, {49, 1}, {1, 3}},
+                                               {"100 l1 AA", "200 l1 BB", "300 l1 CC"},
+                                               ": 3 of 3 frames, sends go nowhere"},
+                                           PaceCase{"Partway",
+                                                    kRecorded,
+                                                    1.0,
+                                                    {},
+                                                    {"181 l1 01"},
+                                                    ": 1 of 3 frames, 1 lines skipped, sends go nowhere"}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(ReplayOption, NamesTheFileAndTheSpeed)
+{
+    tervix::ManualClock clock;
+    QString error;
+    EXPECT_EQ(MakeCanDriver("replay:", &error, clock), nullptr);
+    EXPECT_THAT(error.toStdString(), HasSubstr("replay:FILE"));
+    EXPECT_EQ(MakeCanDriver("replay:x.log,speed=fast", &error, clock), nullptr);
+    EXPECT_EQ(MakeCanDriver("replay:x.log,speed=inf", &error, clock), nullptr);
+    EXPECT_EQ(MakeCanDriver("replay:x.log,speed=-1", &error, clock), nullptr);
+    EXPECT_THAT(error.toStdString(), HasSubstr("speed"));
+
+    const auto driver = MakeCanDriver("replay:/nonexistent/a,b.log,speed=0", &error, clock);
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(driver->statusText(),
+              "replay of /nonexistent/a,b.log: cannot read (No such file or directory)");
+    EXPECT_EQ(driver->init(0x001C), DriverResult::Missing);
+}
+
+// /dev/full opens, and every write to it fails as on a full disk.
+TEST(RecorderWriteError, StopsTheRecordingWithOneMessage)
+{
+    for (const bool byWriter : {true, false}) {
+        SCOPED_TRACE(byWriter ? "found by the writer" : "found on stop");
+        Recorder recorder(nullptr, byWriter ? 1ms : 1h);
+        QSignalSpy failed(&recorder, &Recorder::failed);
+        ASSERT_TRUE(recorder.Start(QStringLiteral("/dev/full")));
+        recorder.Received(Frame(0x181, {0x01}));
+        if (byWriter)
+            EXPECT_TRUE(failed.wait(5000));
+        else
+            recorder.Stop();
+        EXPECT_FALSE(recorder.IsRecording());
+        recorder.Sent(Frame(0x181, {0x02}));
+        recorder.Stop();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(failed.size(), 1);
+        EXPECT_EQ(failed.front().front().toString(),
+                  "Recording to /dev/full stopped: No space left on device");
+    }
+    Recorder recorder;
+    QString error;
+    EXPECT_FALSE(recorder.Start(QStringLiteral("/nonexistent/dir/x.log"), &error));
+    EXPECT_EQ(error, "Cannot record to /nonexistent/dir/x.log: No such file or directory");
+}
+
+} // namespace
