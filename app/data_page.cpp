@@ -47,6 +47,9 @@ TDataPage::TDataPage(QWidget* parent) : QWidget(parent)
 void TDataPage::Build()
 {
     auto* outer = new QVBoxLayout(this);
+    // Thin top and bottom margins leave room for the status line under the
+    // pages at the window's first size.
+    outer->setContentsMargins(9, 2, 9, 2);
 
     auto* top = new QHBoxLayout;
     cbxKRVaddr = new QComboBox(this);
@@ -119,6 +122,28 @@ void TDataPage::Build()
     connect(clearMaxMin, &QPushButton::clicked, this, &TDataPage::clearMaxMinClicked);
     connect(btNMT_Start, &QPushButton::clicked, this, &TDataPage::nmtStartClicked);
     connect(btNMT_Stop, &QPushButton::clicked, this, &TDataPage::nmtStopClicked);
+}
+
+void TDataPage::SetTpdo1Stale(bool stale, const QString& tooltip)
+{
+    const DataField row[] = {DataField::Tpdo1Line, DataField::Gross1, DataField::Tpdo1Count};
+    for (DataField f : row) {
+        QLineEdit* e = edits_[static_cast<std::size_t>(f)];
+        if (e->toolTip() != tooltip)
+            e->setToolTip(tooltip);
+    }
+    if (stale == tpdo1Stale_)
+        return;
+    tpdo1Stale_ = stale;
+    for (DataField f : row) {
+        QLineEdit* e = edits_[static_cast<std::size_t>(f)];
+        QPalette p = e->palette();
+        const QPalette::ColorGroup from = stale ? QPalette::Disabled : QPalette::Active;
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base})
+                p.setColor(group, role, palette().color(from, role));
+        e->setPalette(p);
+    }
 }
 
 void TDataPage::Show(tervix::MonitorDecoder& decoder)

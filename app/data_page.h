@@ -25,6 +25,11 @@ public:
     // Copies the texts that changed since the last call.
     void Show(tervix::MonitorDecoder& decoder);
 
+    // Greys the TPDO1 row while the selected unit sends no TPDO1; the
+    // tooltip says for how long (empty while it sends).
+    void SetTpdo1Stale(bool stale, const QString& tooltip);
+    bool Tpdo1Stale() const { return tpdo1Stale_; }
+
     QComboBox* UnitAddressBox() const { return cbxKRVaddr; }
     QCheckBox* GuardBox() const { return cbTest; }
     QCheckBox* IntegerBox() const { return cbxTPDOint; }
@@ -46,6 +51,7 @@ private:
     QCheckBox* cbxTPDOint = nullptr;
     QGroupBox* gbFunctions = nullptr;
     QLabel* lbBusy2 = nullptr;
+    bool tpdo1Stale_ = false;
     // The widget of each decoder text, in DataField order (lbBusy2 last).
     std::array<QLineEdit*, tervix::kDataFieldCount - 1> edits_{};
 };

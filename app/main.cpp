@@ -9,6 +9,7 @@
 #include <QEvent>
 
 #include <cstdio>
+#include <string_view>
 
 namespace {
 
@@ -17,13 +18,20 @@ void Fail(const QString& text)
     std::fprintf(stderr, "tervix: %s\n", qPrintable(text));
 }
 
-} // namespace
+// The program's options, on a parser of its own so that --help and
+// --version can be answered before any window system is touched.
+struct Options {
+    QCommandLineOption can{QStringList{"can"}, "CAN adapter behind the \"USB\" entry.", "BACKEND[:INTERFACE]",
+                           DefaultCanOption()};
+    QCommandLineOption com{QStringList{"com"}, "Map COM number N (1..99) to device PATH; repeatable.",
+                           "N=PATH"};
+    QCommandLineOption record{QStringList{"record"},
+                              "Record every frame received (rx) and sent (tx) to FILE as a candump log.",
+                              "FILE"};
+};
 
-int main(int argc, char** argv)
+void Describe(QCommandLineParser& parser, const Options& options)
 {
-    TervixApplication app(argc, argv);
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(
         "Service and monitoring tool for CANopen weighing units.\n\n"
         "CAN adapters for the \"USB\" entry of the PORT box (--can):\n"
@@ -42,17 +50,46 @@ int main(int argc, char** argv)
         "number to any device.");
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption can(QStringList{"can"}, "CAN adapter behind the \"USB\" entry.",
-                                 "BACKEND[:INTERFACE]", DefaultCanOption());
-    const QCommandLineOption com(QStringList{"com"}, "Map COM number N (1..99) to device PATH; repeatable.",
-                                 "N=PATH");
-    const QCommandLineOption record(
-        QStringList{"record"}, "Record every frame received (rx) and sent (tx) to FILE as a candump log.",
-        "FILE");
-    parser.addOption(can);
-    parser.addOption(com);
-    parser.addOption(record);
+    parser.addOption(options.can);
+    parser.addOption(options.com);
+    parser.addOption(options.record);
+}
+
+bool AsksForHelpOrVersion(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a = argv[i];
+        if (a == "--")
+            break;
+        if (a == "-h" || a == "-?" || a == "--help" || a == "--help-all" || a == "-v" || a == "--version")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options options;
+    if (AsksForHelpOrVersion(argc, argv)) {
+        // No display needed: the parser prints and ends the program.
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("Tervix"));
+        QCoreApplication::setApplicationVersion(QStringLiteral("2.3"));
+        QCommandLineParser parser;
+        Describe(parser, options);
+        parser.process(core);
+        return 0;
+    }
+
+    TervixApplication app(argc, argv);
+    QCommandLineParser parser;
+    Describe(parser, options);
     parser.process(app);
+    const QCommandLineOption& can = options.can;
+    const QCommandLineOption& com = options.com;
+    const QCommandLineOption& record = options.record;
 
     TForm1::Adapters adapters;
     for (const QString& mapping : parser.values(com)) {

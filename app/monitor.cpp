@@ -2,8 +2,11 @@
 
 #include "combo_choice_box.h"
 #include "data_page.h"
+#include "parameter_sheets.h"
+#include "log_toolbar.h"
 #include "log_view.h"
 #include "message_sink.h"
+#include "status_bar.h"
 #include "tervix_application.h"
 #include "unit_box.h"
 
@@ -79,7 +82,14 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
     PageControl2->setObjectName(QStringLiteral("PageControl2"));
     bgParameters = new QGroupBox(QStringLiteral("Parameters"), this);
     bgParameters->setObjectName(QStringLiteral("bgParameters"));
-    layout->addWidget(PageControl2, 5);
+    // The status line sits under the pages only: the parameter group is the
+    // taller column, and the window keeps its size.
+    auto* pagesColumn = new QVBoxLayout;
+    pagesColumn->setSpacing(0);
+    pagesColumn->addWidget(PageControl2, 1);
+    statusBar_ = new TStatusBar(this);
+    pagesColumn->addWidget(statusBar_);
+    layout->addLayout(pagesColumn, 5);
     layout->addWidget(bgParameters, 3);
 
     BuildCommunicationPage();
@@ -101,7 +111,7 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
             throw std::runtime_error("No CAN adapter is connected");
         sender_(packet);
     };
-    outputs.log = [this](std::string_view line) { Memo1->AppendLine(line); };
+    outputs.logEntry = [this](const LogEntry& entry) { Memo1->AppendEntry(entry); };
     outputs.message = [this](std::string_view caption, std::string_view text) {
         deferred_->Post(Latin1(caption), Latin1(text));
     };
@@ -143,8 +153,10 @@ void TForm1::BuildCommunicationPage()
     lbInfo = new QLabel(tsComm);
     lbInfo->setObjectName(QStringLiteral("lbInfo"));
     lbInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Memo1 = new LogView(tsComm);
+    Memo1 = new LogView(tsComm, LogView::kDefaultCapacity, clock_);
     Memo1->setObjectName(QStringLiteral("Memo1"));
+    auto* logBar = new LogToolBar(*Memo1, messages_, tsComm);
+    logBar->setObjectName(QStringLiteral("LogToolBar"));
 
     grid->addWidget(new QLabel(QStringLiteral("PORT"), tsComm), 0, 0);
     grid->addWidget(new QLabel(QStringLiteral("CAN Addr"), tsComm), 0, 1);
@@ -158,9 +170,10 @@ void TForm1::BuildCommunicationPage()
     info->addWidget(new QLabel(QStringLiteral("Comm Info"), tsComm));
     info->addWidget(lbInfo, 1);
     grid->addLayout(info, 2, 0, 1, 5);
-    grid->addWidget(Memo1, 3, 0, 1, 5);
+    grid->addWidget(logBar, 3, 0, 1, 5);
+    grid->addWidget(Memo1, 4, 0, 1, 5);
     grid->setColumnStretch(4, 1);
-    grid->setRowStretch(3, 1);
+    grid->setRowStretch(4, 1);
 }
 
 void TForm1::BuildDataSheet()
@@ -226,7 +239,7 @@ void TForm1::FormCreate(Adapters& adapters)
 
     displayTimer_ = new QTimer(this);
     displayTimer_->setInterval(kDisplayIntervalMs);
-    connect(displayTimer_, &QTimer::timeout, this, &TForm1::RefreshNow);
+    connect(displayTimer_, &QTimer::timeout, this, [this] { Refresh(false); });
     displayTimer_->start();
 
     decoder_->ShowResponseTime(clock_.Now());
@@ -424,14 +437,21 @@ void TForm1::GuardTimerTick()
 
 void TForm1::btFindClick()
 {
-    // The search runs through the USB adapter only.
+    // The search runs through the USB adapter only; pressed again, it stops.
     if (!comm_ || comm_->ComNumber() != 0)
         return;
+    if (usb_->Searching()) {
+        usb_->CancelSearch();
+        btFind->setText(QStringLiteral("Find ZT9K"));
+        return;
+    }
     usb_->StartSearch([this](TUSB2CAN* sender, const BusFrame& frame) { CanDeviceFound(sender, frame); });
+    btFind->setText(QStringLiteral("Cancel search"));
 }
 
 void TForm1::CanDeviceFound(TUSB2CAN* sender, const BusFrame& frame)
 {
+    btFind->setText(QStringLiteral("Find ZT9K"));
     cbxCANaddr->setCurrentIndex(static_cast<int>(frame.id & 0x7F));
     cbxCANspeed->setCurrentIndex(BitRateIndexOfCode(sender->BitrateCode()));
 }
@@ -486,7 +506,13 @@ void TForm1::ShowPendingMessages()
 
 void TForm1::RefreshNow()
 {
-    decoder_->Poll(clock_.Now());
+    Refresh(true);
+}
+
+void TForm1::Refresh(bool everything)
+{
+    const TimePoint now = clock_.Now();
+    decoder_->Poll(now);
     UnitBoxBank& boxes = decoder_->Boxes();
     for (int n = 0; n < kUnitBoxCount; ++n) {
         const UnitBoxValue& v = boxes.Box(n);
@@ -502,4 +528,58 @@ void TForm1::RefreshNow()
         boxes.ClearDirty(n);
     }
     tsKRVData->Show(*decoder_);
+    // Parameter answers can come at bus speed while their page is in sight:
+    // ten repaints a second are plenty to read them.
+    if (parameters_ && (everything || now - parametersShownAt_ >= kParametersInterval)) {
+        parametersShownAt_ = now;
+        parameters_->Flush();
+    }
+    ShowStaleUnits(now);
+    if (!statisticsShownAt_ || now - *statisticsShownAt_ >= kStatisticsInterval) {
+        statisticsShownAt_ = now;
+        ShowStatistics(now);
+    }
+}
+
+namespace {
+
+QString StaleText(const UnitBoxBank& boxes, int n, TimePoint now)
+{
+    const auto since = boxes.SinceTpdo1(n, now);
+    if (!since || !boxes.Stale(n, now))
+        return {};
+    const QString seconds = QString::number(std::chrono::duration<double>(*since).count(), 'f', 1);
+    return boxes.HadTpdo1(n)
+               ? QStringLiteral("No TPDO1 for %1 s").arg(seconds)
+               : QStringLiteral("No TPDO1 since the unit was first heard %1 s ago").arg(seconds);
+}
+
+} // namespace
+
+void TForm1::ShowStaleUnits(TimePoint now)
+{
+    const UnitBoxBank& boxes = decoder_->Boxes();
+    for (int n = 0; n < kUnitBoxCount; ++n)
+        UnitBoxes[static_cast<std::size_t>(n)]->SetStale(boxes.Stale(n, now), StaleText(boxes, n, now));
+    const std::optional<long long> unit =
+        ParseDecimal(tsKRVData->UnitAddressBox()->currentText().toStdString());
+    const int selected = unit ? static_cast<int>(*unit & 0xFF) : -1;
+    tsKRVData->SetTpdo1Stale(boxes.Stale(selected, now), StaleText(boxes, selected, now));
+}
+
+void TForm1::ShowStatistics(TimePoint now)
+{
+    StatusFigures f;
+    if (comm_) {
+        f.adapter = comm_->AdapterName();
+        f.bitsPerSecond = comm_->BitsPerSecond();
+        BusStatistics& stats = comm_->Statistics();
+        f.receivedPerSecond = stats.Received(now);
+        f.sentPerSecond = stats.Sent(now);
+        f.loadPercent = stats.LoadPercent(now, f.bitsPerSecond);
+        f.errorFrames = comm_->ErrorFrames();
+    }
+    f.recording = recorder_ && recorder_->IsRecording();
+    f.recordedFrames = recorder_ ? recorder_->Frames() : 0;
+    statusBar_->Show(f);
 }

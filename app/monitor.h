@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class ComboChoiceBox;
@@ -36,6 +37,7 @@ class TDialogFormSDO;
 struct TFillCell;
 class TFunctions;
 class TParameters;
+class TStatusBar;
 class TServiceObjects;
 class TUSB2CAN;
 class TUnitBox;
@@ -84,6 +86,10 @@ public:
     TComm* Comm() const { return comm_; }
     LogView* Log() const { return Memo1; }
     TDataPage* DataPage() const { return tsKRVData; }
+    TStatusBar* StatusBar() const { return statusBar_; }
+    QPushButton* FindButton() const { return btFind; }
+    // How often the status bar's figures are shown anew.
+    static constexpr std::chrono::milliseconds kStatisticsInterval{1000};
     TUnitBox* UnitBox(int n) const { return UnitBoxes[static_cast<std::size_t>(n) % tervix::kUnitBoxCount]; }
     // The subsystems built by FormCreate (null where their files are missing).
     TParameters* Parameters() const { return parameters_; }
@@ -126,6 +132,9 @@ public:
     // Shows the decoder's state in the widgets now (normally done at
     // display rate).
     void RefreshNow();
+    // The display timer's refresh; `everything` also shows what is shown
+    // less often (the parameter pages).
+    void Refresh(bool everything);
     // Shows the messages waiting to be shown now (normally done from the
     // event loop right after the step that raised them).
     void ShowPendingMessages();
@@ -156,6 +165,9 @@ private:
     // Timers and the "Run Nodeguard" box follow the decoder after each action.
     void SyncTimers();
     void ShowRecording();
+    // RefreshNow's steps: stale units greyed, the status bar once a second.
+    void ShowStaleUnits(tervix::TimePoint now);
+    void ShowStatistics(tervix::TimePoint now);
     template <typename Action>
     void Act(Action&& action);
     template <typename Action>
@@ -198,5 +210,9 @@ private:
     QTimer* GuardTimer = nullptr;
     QTimer* WatchdogTimer = nullptr;
     QTimer* displayTimer_ = nullptr;
+    static constexpr std::chrono::milliseconds kParametersInterval{100};
+    tervix::TimePoint parametersShownAt_{};
+    TStatusBar* statusBar_ = nullptr;
+    std::optional<tervix::TimePoint> statisticsShownAt_;
     std::array<TUnitBox*, tervix::kUnitBoxCount> UnitBoxes{};
 };

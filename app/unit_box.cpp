@@ -69,6 +69,28 @@ void TUnitBox::SetMarked(bool marked)
     numberPanel_->setPalette(p);
 }
 
+void TUnitBox::SetStale(bool stale, const QString& tooltip)
+{
+    if (toolTip() != tooltip)
+        setToolTip(tooltip);
+    if (stale == stale_)
+        return;
+    stale_ = stale;
+    // Greyed, not disabled: a click must still select the unit.
+    for (QWidget* w : {static_cast<QWidget*>(valueEdit_), static_cast<QWidget*>(statusEdit_),
+                       static_cast<QWidget*>(titleLabel_)}) {
+        QPalette p = w->palette();
+        const QPalette::ColorGroup from = stale ? QPalette::Disabled : QPalette::Active;
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+            for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText})
+                p.setColor(group, role, palette().color(from, role));
+        if (w == valueEdit_)
+            for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+                p.setColor(group, QPalette::Base, palette().color(from, QPalette::Base));
+        w->setPalette(p);
+    }
+}
+
 void TUnitBox::resizeEvent(QResizeEvent* event)
 {
     QFrame::resizeEvent(event);

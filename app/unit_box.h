@@ -23,6 +23,10 @@ public:
 
     void SetMarked(bool marked);
     bool Marked() const { return marked_; }
+    // Greys the texts of a unit that stopped sending; the tooltip says for
+    // how long (empty while it sends).
+    void SetStale(bool stale, const QString& tooltip);
+    bool Stale() const { return stale_; }
 
     // Places the box in the 8 x 8 grid of a page of the given client size.
     static QRect GridRect(int number, QSize page);
@@ -38,6 +42,7 @@ protected:
 private:
     int number_;
     bool marked_ = false;
+    bool stale_ = false;
     QLabel* numberPanel_;
     QLabel* titleLabel_;
     QLineEdit* valueEdit_;

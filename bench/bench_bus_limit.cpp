@@ -71,7 +71,7 @@ int main(int argc, char** argv)
     const std::size_t capacity = form.Log()->Capacity();
     for (std::size_t queued = 0; queued < capacity + 20000; queued += 1024) {
         rig.driver->Queue(1024);
-        rig.Tick();
+        rig.Drain();
     }
     if (form.Log()->LineCount() != capacity) {
         std::printf("bus limit: the log holds %zu lines, expected %zu\n", form.Log()->LineCount(), capacity);

@@ -137,7 +137,7 @@ int main(int argc, char** argv)
     const std::size_t capacity = rig.form->Log()->Capacity();
     for (std::size_t queued = 0; queued < 2 * capacity; queued += 1024) {
         rig.driver->Queue(1024);
-        rig.Tick();
+        rig.Drain();
     }
     rig.form->ShowPendingMessages();
     std::printf("log full: %zu lines, %.1f MiB resident\n", rig.form->Log()->LineCount(),

@@ -64,7 +64,7 @@ void RunUsbMix(benchmark::State& state, Mix mix)
     if (mix == Mix::Logged && form.Log()->LineCount() < form.Log()->Capacity()) {
         // A long-running window has a full log; that is the steady state.
         rig.driver->Queue(form.Log()->Capacity());
-        rig.Tick();
+        rig.Drain();
     }
 
     const std::uint64_t countedBefore = rig.FramesCounted();
@@ -73,6 +73,7 @@ void RunUsbMix(benchmark::State& state, Mix mix)
         rig.driver->Queue(batch);
         rig.Tick();
     }
+    rig.Drain();
     const std::uint64_t sent = batch * static_cast<std::uint64_t>(state.iterations());
     if (rig.FramesCounted() - countedBefore != sent)
         state.SkipWithError("frames were lost or counted twice");

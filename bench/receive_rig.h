@@ -69,6 +69,7 @@ public:
     void StopPaced() { rate_ = 0.0; }
 
     std::uint64_t Delivered() const { return delivered_; }
+    std::uint64_t Pending() const { return pending_; }
     std::uint64_t Written() const { return written_; }
 
     DriverResult init(std::uint16_t) override { return DriverResult::Ok; }
@@ -204,8 +205,12 @@ struct Rig {
         auto owned = std::make_unique<ArrayDriver>(frames);
         driver = owned.get();
         usb = std::make_unique<TUSB2CAN>(std::move(owned), clock);
+        // The example configuration: the window as `make run` shows it, its
+        // parameter pages taking the answers.
+        TForm1::Adapters adapters{usb.get(), std::move(ports)};
+        adapters.configFile = TERVIX_EXAMPLE_CONF;
         form = std::make_unique<TForm1>(messages ? *messages : static_cast<MessageSink&>(sink), clock,
-                                        TForm1::Adapters{usb.get(), std::move(ports)});
+                                        std::move(adapters));
         form->Comm()->Timer().stop();
         // Opens the channel (any rate other than the current one) and lets
         // it settle.
@@ -235,6 +240,14 @@ struct Rig {
     {
         form->Comm()->Timer().tick();
         QApplication::processEvents();
+    }
+
+    // Ticks until the driver has handed out everything queued (a tick reads
+    // for a bounded time only).
+    void Drain()
+    {
+        while (driver->Pending() != 0)
+            Tick();
     }
 
     std::uint64_t FramesCounted() const

@@ -23,10 +23,13 @@ TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
     });
     ring_.SetHandler([this](int slot) {
         ++delivered_;
-        // Recorded before the handler, which may throw; adapter text is no frame.
-        if (recorder_)
-            if (const auto frame = tervix::DecodePacket(ring_.Slot(slot).View()))
+        // Counted and recorded before the handler, which may throw; adapter
+        // text is no frame.
+        if (const auto frame = tervix::DecodePacket(ring_.Slot(slot).View())) {
+            stats_.Add(*frame, false, Now());
+            if (recorder_)
                 recorder_->Received(*frame);
+        }
         if (frameHandler_)
             frameHandler_(this, slot);
     });
@@ -37,6 +40,36 @@ TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
         });
         adapter->SetOnLost([this, adapter](const QString& why) { OnLost(adapter, why); });
     }
+    const auto kbit = [](std::uint32_t bps) { return QStringLiteral("%1 kbit/s").arg(bps / 1000.0); };
+    connect(&usb, &TUSB2CAN::searchStarted, this,
+            [this] { emit connectionEvent(QStringLiteral("Device search started")); });
+    connect(&usb, &TUSB2CAN::searchRateTried, this, [this, kbit](std::uint32_t bps) {
+        emit connectionEvent(QStringLiteral("Device search: trying %1").arg(kbit(bps)));
+    });
+    connect(&usb, &TUSB2CAN::searchFound, this, [this, kbit](int node, std::uint32_t bps) {
+        emit connectionEvent(QStringLiteral("Device search: node %1 found at %2").arg(node).arg(kbit(bps)));
+    });
+    connect(&usb, &TUSB2CAN::searchCancelled, this, [this, kbit](std::uint32_t bps) {
+        emit connectionEvent(QStringLiteral("Device search cancelled; back to %1").arg(kbit(bps)));
+    });
+}
+
+tervix::TimePoint TComm::Now() const
+{
+    // The USB channel's clock is the transport's too.
+    return usb_ ? usb_->Clock().Now() : tervix::DefaultClock().Now();
+}
+
+std::uint32_t TComm::BitsPerSecond() const
+{
+    return comNumber_ == 0 && usb_ ? usb_->BitsPerSecond() : 0;
+}
+
+std::optional<std::uint64_t> TComm::ErrorFrames() const
+{
+    if (comNumber_ == 0 && usb_)
+        return usb_->ErrorFrames();
+    return std::nullopt;
 }
 
 TComm::~TComm()
@@ -108,7 +141,11 @@ void TComm::SpeedChange()
     Adapter* adapter = InUse();
     if (!speedBox_ || !adapter || !adapter->ChoosesBitRate())
         return;
-    adapter->SetBitRateCode(tervix::BitRateCodeOfIndex(speedBox_->currentIndex()));
+    const std::uint32_t code = tervix::BitRateCodeOfIndex(speedBox_->currentIndex());
+    adapter->SetBitRateCode(code);
+    emit connectionEvent(QStringLiteral("%1 bit rate set to %2 kbit/s")
+                             .arg(PortName())
+                             .arg(tervix::BitsPerSecondOfCode(code) / 1000.0));
 }
 
 void TComm::PortChange()
@@ -200,14 +237,14 @@ void TComm::SendFrame(tervix::ByteView packet)
     if (!adapter)
         return;
     adapter->Send(packet);
-    if (recorder_) {
-        if (auto frame = tervix::DecodePacket(packet)) {
-            // Data the packet does not carry never went out.
-            if (!frame->remote)
-                frame->length = static_cast<std::uint8_t>(
-                    std::min<std::size_t>(frame->length, packet.size() - tervix::kPacketHeaderSize));
+    if (auto frame = tervix::DecodePacket(packet)) {
+        // Data the packet does not carry never went out.
+        if (!frame->remote)
+            frame->length = static_cast<std::uint8_t>(
+                std::min<std::size_t>(frame->length, packet.size() - tervix::kPacketHeaderSize));
+        stats_.Add(*frame, true, Now());
+        if (recorder_)
             recorder_->Sent(*frame);
-        }
     }
     if (timerSendFailures_ != 0) {
         timerSendFailures_ = 0;

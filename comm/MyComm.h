@@ -13,6 +13,8 @@
 #include "serial_link.h"
 #include "usb2can.h"
 
+#include "bus_load.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -51,6 +53,16 @@ public:
     SerialLink& Serial() { return serial_; }
     const ComPortMap& Ports() const { return ports_; }
 
+    // Frames received and sent over the last second, by the USB channel's
+    // clock.
+    tervix::BusStatistics& Statistics() { return stats_; }
+    // The bus rate of the adapter in use in bit/s; 0 when not known (the
+    // serial adapter's rate is set on the adapter itself).
+    std::uint32_t BitsPerSecond() const;
+    // The adapter in use and the error frames it counted (the USB channel only).
+    QString AdapterName() const { return PortName(); }
+    std::optional<std::uint64_t> ErrorFrames() const;
+
     // For the "Comm Info" label: the adapter in use and its state.
     QString InfoText() const { return info_; }
 
@@ -67,7 +79,8 @@ signals:
     // After a poll tick that delivered at least one frame or text line.
     void pollFinished();
     void infoChanged(const QString& text);
-    // Connection events for the log: a port opened, refused, lost, back.
+    // Connection events for the log: a port opened, refused, lost, back;
+    // the speed changed; the device search's steps and result.
     void connectionEvent(const QString& line);
     // The adapter in use went away by itself: one message for the user.
     void adapterLost(const QString& message);
@@ -80,6 +93,7 @@ private:
     void OnLost(Adapter* adapter, const QString& why);
     void TryReopen();
     QString PortName() const;
+    tervix::TimePoint Now() const;
 
     QPointer<TUSB2CAN> usb_;
     ComPortMap ports_;
@@ -95,4 +109,5 @@ private:
     QString info_;
     int timerSendFailures_ = 0;
     std::optional<tervix::TimePoint> nextReopenTry_;
+    tervix::BusStatistics stats_;
 };

@@ -271,7 +271,10 @@ bool TUSB2CAN::TryReopen()
 void TUSB2CAN::StartSearch(FrameCallback onFound)
 {
     onFound_ = std::move(onFound);
+    if (mode_ != Mode::Search)
+        codeBeforeSearch_ = code_;
     mode_ = Mode::Search;
+    emit searchStarted();
     if (driver_->systemSetsBitRate()) {
         // The search cannot step through rates here: it looks for the node
         // at the rate the interface runs at, so that the speed box shows it.
@@ -280,13 +283,36 @@ void TUSB2CAN::StartSearch(FrameCallback onFound)
             if (e.bitsPerSecond == searchRate_)
                 SetBitrate(e.code);
         steps_.push_back({Step::OpenForWrite});
+        if (searchRate_ != 0)
+            emit searchRateTried(searchRate_);
     } else {
         SetBitrate(tervix::kSearchFirstBitRateCode);
+        emit searchRateTried(tervix::BitsPerSecondOfCode(code_));
     }
     steps_.push_back({Step::Wake, 0, WakeFrame()});
     wakeFailed_ = false;
     RunSteps();
     UpdateStatus();
+}
+
+void TUSB2CAN::CancelSearch()
+{
+    if (mode_ != Mode::Search)
+        return;
+    mode_ = Mode::Poll;
+    // A wake frame still queued belongs to a rate no longer tried.
+    std::erase_if(steps_, [](const Step& s) { return s.kind == Step::Wake; });
+    if (!driver_->systemSetsBitRate())
+        SetBitrate(codeBeforeSearch_);
+    emit searchCancelled(BitsPerSecond());
+    UpdateStatus();
+}
+
+std::uint32_t TUSB2CAN::BitsPerSecond() const
+{
+    if (driver_->systemSetsBitRate())
+        return driver_->interfaceBitRate();
+    return tervix::BitsPerSecondOfCode(code_);
 }
 
 void TUSB2CAN::NextSearchRate()
@@ -295,6 +321,7 @@ void TUSB2CAN::NextSearchRate()
     steps_.push_back({Step::Wait});
     SetBitrate(tervix::NextSearchBitRateCode(code_));
     steps_.push_back({Step::Wake, 0, WakeFrame()});
+    emit searchRateTried(tervix::BitsPerSecondOfCode(code_));
 }
 
 void TUSB2CAN::SearchPoll()
@@ -310,7 +337,10 @@ void TUSB2CAN::SearchPoll()
         if (r == DriverResult::Ok) {
             // A device answered; frames already queued in this tick are
             // answers too.
-            mode_ = Mode::Poll;
+            if (mode_ == Mode::Search) {
+                mode_ = Mode::Poll;
+                emit searchFound(static_cast<int>(frame.id & 0x7F), BitsPerSecond());
+            }
             if (onFound_)
                 onFound_(this, frame);
             continue;
@@ -346,6 +376,9 @@ QString TUSB2CAN::StatusText() const
         text += searchRate_ ? QStringLiteral("; searching for the node at the interface's rate of %1")
                                   .arg(Kbit(searchRate_))
                             : QStringLiteral("; searching for the node at the system's rate");
+    } else if (mode_ == Mode::Search) {
+        text += QStringLiteral("; searching for the node, trying %1")
+                    .arg(Kbit(tervix::BitsPerSecondOfCode(code_)));
     }
     if (errorFrames_ > 0)
         text += QStringLiteral("; error frames: %1").arg(errorFrames_);

@@ -46,6 +46,9 @@ public:
     // CommError when the driver refuses the frame or cannot open.
     void WriteFrame(tervix::ByteView packet);
     void StartSearch(FrameCallback onFound);
+    // Stops a running search; the channel goes back to the rate it had
+    // before the search (the speed box still shows it).
+    void CancelSearch();
 
     // One poll tick: moves a wait on, then reads (normal or search).
     void Tick();
@@ -61,6 +64,9 @@ public:
     // A close or init is settling; writes are held.
     bool Settling() const { return !steps_.empty(); }
     std::uint64_t ErrorFrames() const { return errorFrames_; }
+    // The bus rate in bit/s: the interface's where the system sets it, else
+    // the chosen code's; 0 when not known.
+    std::uint32_t BitsPerSecond() const;
     CanDriver& Driver() { return *driver_; }
     tervix::Clock& Clock() const { return clock_; }
 
@@ -82,6 +88,11 @@ public:
 
 signals:
     void statusChanged(const QString& text);
+    // The device search, step by step (rates in bit/s).
+    void searchStarted();
+    void searchRateTried(std::uint32_t bitsPerSecond);
+    void searchFound(int node, std::uint32_t bitsPerSecond);
+    void searchCancelled(std::uint32_t bitsPerSecond);
 
 private:
     enum class Mode { Poll, Search };
@@ -111,6 +122,7 @@ private:
     std::size_t heldFrames_ = 0;
     bool wakeFailed_ = false;
     std::uint32_t searchRate_ = 0;
+    std::uint32_t codeBeforeSearch_ = 0;
     std::uint64_t errorFrames_ = 0;
     FrameCallback onReceive_;
     FrameCallback onFound_;

@@ -19,6 +19,20 @@ constexpr int kCodeOfRow[] = {kTpdo1, kTpdo2, kTpdo3, kTpdo4};
 // A row's line box shows its own name when it has nothing to show.
 constexpr std::string_view kEmptyLine[] = {"edbxTPDO1", "edbxTPDO2", "edbxTPDO3", "edbxTPDO4"};
 
+// A frame's line goes with the frame's direction, function code and node;
+// an NMT command belongs to the node it addresses (data byte 1), not to
+// identifier 0, so filtering by a node keeps its start and stop.
+LogEntry EntryOf(std::string_view line, ByteView message, const MessageInfo& info,
+                 LogDirection frameDirection)
+{
+    if (!info.isFrame)
+        return {line, LogDirection::Text, 0, -1};
+    int node = info.node;
+    if (info.functionCode == kNmt && !info.remote && (message.size() > 1 ? message[1] & 0x0F : 0) >= 2)
+        node = DataByte(message, 1) & 0x7F;
+    return {line, frameDirection, info.functionCode, node};
+}
+
 } // namespace
 
 MonitorDecoder::MonitorDecoder(Outputs outputs, TimePoint now, char decimalSeparator)
@@ -59,10 +73,12 @@ void MonitorDecoder::Dispatch(const std::vector<std::pair<int, AnswerHandler>>& 
         h.second(message);
 }
 
-void MonitorDecoder::Log(std::string_view line)
+void MonitorDecoder::Log(const LogEntry& entry)
 {
-    if (out_.log)
-        out_.log(line);
+    if (out_.logEntry)
+        out_.logEntry(entry);
+    else if (out_.log)
+        out_.log(entry.line);
 }
 
 void MonitorDecoder::Message(std::string_view caption, std::string_view text)
@@ -88,6 +104,12 @@ void MonitorDecoder::Decode(ByteView message, TimePoint now)
     logLine_.clear();
     AppendLogLine(logLine_, message, info);
 
+    // When each unit was last heard, for the stale marking of its box.
+    if (info.kind == kTpdo1)
+        boxes_.HeardTpdo1(DataByte(message, 6), now);
+    else if (info.kind == kTpdo2)
+        boxes_.HeardTpdo2(DataByte(message, 6), now);
+
     try {
         switch (info.kind) {
         case kTpdo1: Tpdo1Steps(message); break;
@@ -101,7 +123,7 @@ void MonitorDecoder::Decode(ByteView message, TimePoint now)
         case kRsdo: SdoSteps(message, now); break;
         default:
             if (!logLine_.empty())
-                Log(logLine_);
+                Log(EntryOf(logLine_, message, info, LogDirection::Rx));
         }
     } catch (...) {
         // A failure ends this message's handling; the next one is handled normally.
@@ -116,7 +138,7 @@ void MonitorDecoder::Tpdo1Steps(ByteView message)
         scratch_.assign("TPD01(");
         AppendDecimal(scratch_, box);
         scratch_.push_back(')');
-        Log(scratch_);
+        Log(EntryOf(scratch_, message, ClassifyMessage(message), LogDirection::Rx));
     } else {
         boxes_.Update(box, message, decimalSeparator_);
     }
@@ -361,9 +383,10 @@ void MonitorDecoder::SendAndLog(const Request& request)
     if (!out_.send)
         throw std::runtime_error("No CAN adapter is connected");
     out_.send(request.packet);
-    Log(request.logLine);
+    const MessageInfo info = ClassifyMessage(request.packet);
+    Log(EntryOf(request.logLine, request.packet, info, LogDirection::Tx));
     if (!request.secondLine.empty())
-        Log(request.secondLine);
+        Log(EntryOf(request.secondLine, request.packet, info, LogDirection::Tx));
 }
 
 void MonitorDecoder::NmtStart()

@@ -27,6 +27,23 @@ namespace tervix {
 
 class ParameterPages;
 
+// Where a log line came from; the log shows it beside the line and filters by it.
+enum class LogDirection : std::uint8_t {
+    Rx,    // a received frame
+    Tx,    // a frame the tool sent
+    Text,  // a line of adapter text
+    Event, // the program's own note (connection, recording)
+};
+
+// A log line with what the log filters by. Node is -1 where no node applies;
+// the function code is meaningful for Rx and Tx only.
+struct LogEntry {
+    std::string_view line;
+    LogDirection direction = LogDirection::Event;
+    int functionCode = 0;
+    int node = -1;
+};
+
 // The texts of the data page, in the order of its rows.
 enum class DataField : int {
     Tpdo1Line, Tpdo2Line, Tpdo3Line, Tpdo4Line,
@@ -44,6 +61,9 @@ public:
         // (the request is then not logged and the step that sent it ends).
         std::function<void(const FramePacket&)> send;
         std::function<void(std::string_view line)> log;
+        // Takes every log line with its direction, function and node; when
+        // set, `log` is not called.
+        std::function<void(const LogEntry&)> logEntry;
         // A message for the user; shown after the current step has ended.
         std::function<void(std::string_view caption, std::string_view text)> message;
         // The unit-address box held no number and now shows "0".
@@ -130,7 +150,7 @@ private:
     bool StoreCell(int page, int subIndex, std::int32_t value);
     void CountText(DataField field, int functionCode);
     void Message(std::string_view caption, std::string_view text);
-    void Log(std::string_view line);
+    void Log(const LogEntry& entry);
     void SendAndLog(const Request& request);
     unsigned Node() const { return static_cast<unsigned>(node_.value_or(0)); }
     void Dispatch(const std::vector<std::pair<int, AnswerHandler>>& handlers, ByteView message);

@@ -134,7 +134,6 @@ Request SdoReadRequest(unsigned node, std::uint32_t object)
 
 Request RawFrameRequest(ByteView text, std::uint8_t unitAddress)
 {
-    const std::size_t n = std::min<std::size_t>(text.size(), 8);
     Request r;
     // The text's bytes 1 and 2 are the identifier as the packet carries it.
     const std::uint8_t idBytes[] = {0x7E, 0x00, text.size() > 1 ? text[1] : std::uint8_t(0),
@@ -147,8 +146,10 @@ Request RawFrameRequest(ByteView text, std::uint8_t unitAddress)
     for (std::size_t i = 4; i < text.size() && frame.length < 8; ++i)
         frame.data[frame.length++] = text[i];
     r.packet = EncodePacket(frame);
+    // The packet's own length, identifier and data bytes: the text's length
+    // byte and data are only a template of what goes out.
     r.logLine = "Tx:(";
-    AppendHexDump(r.logLine, text.first(std::min(text.size(), n + 1)));
+    AppendHexDump(r.logLine, ByteView(r.packet).subspan(1));
     r.logLine += " )";
     return r;
 }

@@ -65,7 +65,8 @@ Request SdoReadRequest(unsigned node, std::uint32_t object);
 
 // A raw frame from its text without the marker: t[0] the length byte (set
 // here), t[1..2] the identifier bytes, then data. The first data byte is the
-// unit address; the length byte counts the data bytes actually sent.
+// unit address; the length byte counts the data bytes actually sent. The log
+// line lists the length, identifier and data bytes of the packet sent.
 Request RawFrameRequest(ByteView text, std::uint8_t unitAddress);
 
 // The text node guarding hands to RawFrameRequest: 0x08 and the identifier

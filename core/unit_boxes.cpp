@@ -45,4 +45,34 @@ void UnitBoxBank::Age()
     }
 }
 
+void UnitBoxBank::HeardTpdo1(int box, TimePoint now)
+{
+    if (box < 0 || box >= kUnitBoxCount)
+        return;
+    lastTpdo1_[static_cast<std::size_t>(box)] = now;
+    hadTpdo1_[static_cast<std::size_t>(box)] = true;
+}
+
+void UnitBoxBank::HeardTpdo2(int box, TimePoint now)
+{
+    if (box < 0 || box >= kUnitBoxCount)
+        return;
+    std::optional<TimePoint>& last = lastTpdo1_[static_cast<std::size_t>(box)];
+    if (!last)
+        last = now;
+}
+
+std::optional<std::chrono::steady_clock::duration> UnitBoxBank::SinceTpdo1(int box, TimePoint now) const
+{
+    if (box < 0 || box >= kUnitBoxCount || !lastTpdo1_[static_cast<std::size_t>(box)])
+        return std::nullopt;
+    return now - *lastTpdo1_[static_cast<std::size_t>(box)];
+}
+
+bool UnitBoxBank::Stale(int box, TimePoint now) const
+{
+    const auto since = SinceTpdo1(box, now);
+    return since && *since > kStaleAfter;
+}
+
 } // namespace tervix

@@ -24,6 +24,10 @@ QString Latin1(std::string_view s)
 
 void SetBase(QLineEdit* edit, const QColor& colour)
 {
+    // Answers come at bus speed: a palette that is already right is not set
+    // again (setting one restyles the box).
+    if (edit->palette().color(QPalette::Base) == colour)
+        return;
     QPalette p = edit->palette();
     p.setColor(QPalette::Base, colour);
     edit->setPalette(p);
@@ -69,7 +73,9 @@ std::optional<std::int32_t> ParamValue(const QString& text)
 void TFillCell::StoreValue(std::int32_t value)
 {
     SetBase(ValueEdit, QPalette().color(QPalette::Active, QPalette::Base));
-    ValueEdit->setText(QString::number(value));
+    const QString text = QString::number(value);
+    if (ValueEdit->text() != text)
+        ValueEdit->setText(text);
     SetButton->setEnabled(false);
 }
 
@@ -146,6 +152,7 @@ bool TParamSheet::eventFilter(QObject* watched, QEvent* event)
 void TParamSheet::ClearValues()
 {
     for (auto& c : cells_) {
+        c->Pending.reset();  // an answer from before the new read is not shown
         c->ValueEdit->clear();
         c->SetButton->setEnabled(false);
     }
@@ -223,17 +230,37 @@ int TParameters::CellCount(int page) const
 bool TParameters::StoreValue(int page, int subIndex, std::int32_t value)
 {
     TFillCell* c = Cell(page, subIndex);
-    if (c)
-        c->StoreValue(value);
-    return c != nullptr;
+    if (!c)
+        return false;
+    if (!c->Pending)
+        pending_.push_back(c);
+    c->Pending = value;
+    return true;
 }
 
 bool TParameters::MarkFailed(int page, int subIndex)
 {
     TFillCell* c = Cell(page, subIndex);
-    if (c)
-        c->MarkFailed();
-    return c != nullptr;
+    if (!c)
+        return false;
+    // What was stored before comes first, as it came first.
+    if (c->Pending) {
+        c->StoreValue(*c->Pending);
+        c->Pending.reset();
+    }
+    c->MarkFailed();
+    return true;
+}
+
+void TParameters::Flush()
+{
+    for (TFillCell* c : pending_) {
+        if (!c->Pending)
+            continue;  // shown already, or cleared by a new read
+        c->StoreValue(*c->Pending);
+        c->Pending.reset();
+    }
+    pending_.clear();
 }
 
 bool TParameters::EnableEdit(int page, int subIndex)

@@ -29,6 +29,9 @@ struct TFillCell {
     QLineEdit* ValueEdit = nullptr;
     QPushButton* SetButton = nullptr;
     std::uint32_t IndexSub = 0; // base index × 65536 + sub-index
+    // An answer not yet shown: answers come at bus speed, the box follows at
+    // display rate (TParameters::Flush).
+    std::optional<std::int32_t> Pending;
 
     void StoreValue(std::int32_t value);
     void MarkFailed();
@@ -99,6 +102,10 @@ public:
     bool MarkFailed(int page, int subIndex) override;
     bool EnableEdit(int page, int subIndex) override;
 
+    // Shows the answers stored since the last call (the window calls it at
+    // display rate).
+    void Flush();
+
 private:
     TFillCell* Cell(int page, int subIndex) const;
 
@@ -108,6 +115,7 @@ private:
     std::array<TParamSheet*, tervix::kPageCount> sheets_{};
     int sheetCount_ = 0;
     QWidget* objectTreePage_ = nullptr;
+    std::vector<TFillCell*> pending_;
 };
 
 // A value box's number for "Set": decimal, or hexadecimal after "$" or

@@ -421,7 +421,7 @@ TEST_F(MonitorTest, GuardBoxStartsAndStopsTheGuardFrames)
     form.GuardTimerTick();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0], (Bytes{0x7E, 0x01, 0xE0, 0x40, 0x06}));
-    EXPECT_EQ(LastLog(), "Tx:( 08 E0 40 )");
+    EXPECT_EQ(LastLog(), "Tx:( 01 E0 40 06 )");
     GuardBox()->setChecked(false);
     EXPECT_FALSE(form.GuardTimerActive());
 }

@@ -176,6 +176,60 @@ TEST_F(DecoderTest, LoggedKindsAndCounters)
     EXPECT_TRUE(sent.empty());
 }
 
+// With `logEntry` set, every line carries what the log shows and filters by;
+// the plain `log` is left alone.
+struct Entry {
+    std::string line;
+    LogDirection direction;
+    int functionCode;
+    int node;
+    friend bool operator==(const Entry&, const Entry&) = default;
+    friend void PrintTo(const Entry& e, std::ostream* os)
+    {
+        *os << e.line << " dir=" << int(e.direction) << " fc=" << e.functionCode << " node=" << e.node;
+    }
+};
+
+TEST(DecoderLogEntries, DirectionFunctionAndNode)
+{
+    std::vector<Entry> entries;
+    int plainLines = 0;
+    MonitorDecoder::Outputs o;
+    o.send = [](const FramePacket&) {};
+    o.log = [&](std::string_view) { ++plainLines; };
+    o.logEntry = [&](const LogEntry& e) {
+        entries.push_back({std::string(e.line), e.direction, e.functionCode, e.node});
+    };
+    ManualClock clock;
+    MonitorDecoder decoder(std::move(o), clock.Now());
+    decoder.SetNode(3);
+    decoder.SetUnitAddress(2);
+
+    decoder.FrameReceived(Frame(0x081, {0x10, 0x20}), clock.Now());
+    decoder.FrameReceived(Frame(0x000, {0x01, 0x05}), clock.Now());
+    decoder.FrameReceived(Frame(0x705, {}, kFlagRemote), clock.Now());
+    decoder.FrameReceived(Bytes{'O', 'K', 0x0D}, clock.Now());
+    decoder.FrameReceived(Tpdo1(64, 1.0f), clock.Now());
+    decoder.NmtStart();
+    decoder.SdoRead(ObjectWord(0x1002, 0));
+    decoder.SetGuarding(true);
+    decoder.GuardTick();
+
+    using enum LogDirection;
+    EXPECT_EQ(entries, (std::vector<Entry>{
+                           {"SFF: EMERGENCY addr=01 Data= 10 20 ", Rx, 1, 1},
+                           {"SFF: NMT   addr=00 Data= 01 05 ", Rx, 0, 5}, // the node it addresses
+                           {"SFF: RTR NMT Handling addr=05 Data= ", Rx, 14, 5},
+                           {"OK", Text, 0, -1},
+                           {"TPD01(64)", Rx, 3, 1},
+                           {"NMT Start", Tx, 0, 3},
+                           {"Tx: SDO(1002sub00)", Tx, 12, 3},
+                           // Guarding node 3 (0x703 << 5 = E0 60) with unit address 2.
+                           {"Tx:( 01 E0 60 02 )", Tx, 14, 3},
+                       }));
+    EXPECT_EQ(plainLines, 0);
+}
+
 TEST_F(DecoderTest, ProcessDataAndSdoFramesStayOutOfTheLog)
 {
     Receive(Tpdo1(1, 1.0f));
@@ -800,7 +854,7 @@ TEST_F(DecoderTest, GuardFramesCarryTheNodeAndTheUnit)
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0], (Bytes{0x7E, 0x01, 0xE0, 0x40, 0x06}));
     EXPECT_EQ(sent[1], sent[0]);
-    EXPECT_EQ(log, (Lines{"Tx:( 08 E0 40 )", "Tx:( 08 E0 40 )"}));
+    EXPECT_EQ(log, (Lines{"Tx:( 01 E0 40 06 )", "Tx:( 01 E0 40 06 )"}));
     decoder.SetGuarding(false);
     EXPECT_FALSE(decoder.GuardTimerRunning());
     // A tick already under way may still send once; the ones after it not.

@@ -62,9 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {0x7E, 0x08, 0xC0, 0x40, 0x22, 0x01, 0x2B, 0x1A, 0xFE, 0xFF, 0xFF, 0xFF},
                   "Tx: SDO(2B01sub1A,-2)"},
         FrameCase{"GuardFrame", RawFrameRequest(GuardFrameText(1), 7), {0x7E, 0x01, 0xE0, 0x20, 0x07},
-                  "Tx:( 08 E0 20 )"},
+                  "Tx:( 01 E0 20 07 )"},
         FrameCase{"RawFrameWithData", RawFrameRequest(Bytes{0x08, 0xE0, 0x40, 0xAA, 0xBB, 0xCC}, 3),
-                  {0x7E, 0x03, 0xE0, 0x40, 0x03, 0xBB, 0xCC}, "Tx:( 08 E0 40 AA BB CC )"}),
+                  {0x7E, 0x03, 0xE0, 0x40, 0x03, 0xBB, 0xCC}, "Tx:( 03 E0 40 03 BB CC )"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SdoWriteUnitAddress, SecondLineListsTheFrame)
