@@ -5,8 +5,13 @@
 // ring is full.
 #include "receive_rig.h"
 
+#include "recorder.h"
+
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTemporaryDir>
+
+#include <fstream>
 
 #include <sys/resource.h>
 
@@ -79,6 +84,21 @@ int main(int argc, char** argv)
     }
     const std::uint64_t rssFull = bench::ResidentBytes();
 
+    // Recording on and a filter set, as a technician on site would have them:
+    // every frame must still be counted, and every one recorded.
+    QTemporaryDir dir;
+    const QString recordPath = dir.filePath(QStringLiteral("bus.log"));
+    Recorder recorder;
+    if (!recorder.Start(recordPath)) {
+        std::printf("bus limit: cannot record to %s\n", qPrintable(recordPath));
+        return 1;
+    }
+    comm.SetRecorder(&recorder);
+    LogView::Filter filter;
+    filter.kinds = (1u << tervix::kNmtHandling) | (1u << tervix::kSyncEmergency);  // heartbeats and emergencies
+    filter.node = 5;
+    form.Log()->SetFilter(filter);
+
     // Weight frames, logged frames and answers, interleaved.
     rig.driver->UseFrames(mixed);
     const std::uint64_t deliveredBefore = rig.driver->Delivered();
@@ -129,6 +149,14 @@ int main(int argc, char** argv)
 
     const std::uint64_t fed = rig.driver->Delivered() - deliveredBefore;
     const std::uint64_t counted = rig.FramesCounted() - countedBefore;
+    comm.SetRecorder(nullptr);
+    recorder.Stop();
+    std::uint64_t recordedLines = 0;
+    {
+        std::ifstream in(recordPath.toStdString());
+        for (std::string line; std::getline(in, line);)
+            recordedLines += line.find(" rx ") != std::string::npos;
+    }
     const bool stallMet = loopGaps.LongestMs() <= kStallTargetMs;
     std::printf("bus-limit run: %.1f s at %.0f frames/s, %llu frames fed, %llu counted%s\n", wall,
                 kBusLimitFramesPerSecond, static_cast<unsigned long long>(fed),
@@ -146,6 +174,9 @@ int main(int argc, char** argv)
         "%.1f .. %.1f MiB; at the end %.1f MiB (%+.1f MiB since the first second)\n",
         MiB(rssEmpty), MiB(rssFull), capacity, MiB(rssLow), MiB(rssHigh), MiB(rssEnd),
         MiB(rssEnd) - MiB(rssFirst));
+    std::printf("  recording on, log filtered to node 5: %llu frames recorded of %llu%s\n",
+                static_cast<unsigned long long>(recordedLines), static_cast<unsigned long long>(fed),
+                recordedLines == fed ? "" : "  FRAMES NOT RECORDED");
     std::printf("  message boxes          %d\n", rig.sink.shown);
-    return fed == counted ? 0 : 1;
+    return fed == counted && recordedLines == fed ? 0 : 1;
 }
