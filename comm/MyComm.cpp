@@ -153,6 +153,8 @@ void TComm::PortChange()
     if (!portBox_ || !speedBox_)
         return;
     timer_->stop();
+    if (comNumber_ != 0 && serial_.isOpen())
+        emit connectionEvent(QStringLiteral("%1 closed").arg(PortName()));
     if (Adapter* adapter = InUse())
         adapter->Close();
 

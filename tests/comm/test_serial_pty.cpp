@@ -215,9 +215,14 @@ TEST_F(PtyTest, FrameSplitAcrossPollsIsDeliveredOnceWhenComplete)
 TEST_F(PtyTest, SwitchingToUsbClosesThePortAndSendsGoToTheChannel)
 {
     comm->InitLists(portBox, speedBox);
+    QSignalSpy events(comm.get(), &TComm::connectionEvent);
     portBox.UserSelects("COM5");
     portBox.UserSelects("USB");
     EXPECT_FALSE(comm->Serial().isOpen());
+    // Both ends of the port's use are in the log.
+    ASSERT_EQ(events.count(), 2);
+    EXPECT_EQ(events[0].at(0).toString(), QStringLiteral("COM5 (%1) opened").arg(peer.path));
+    EXPECT_EQ(events[1].at(0).toString(), QStringLiteral("COM5 (%1) closed").arg(peer.path));
     comm->SendFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
     EXPECT_THAT(log, ::testing::Contains("write 001 l0"));
 
