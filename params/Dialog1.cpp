@@ -15,16 +15,6 @@ TDialogForm1::TDialogForm1(QWidget* parent)
 {
 }
 
-void TDialogForm1::ShowFor(const QString& caption, const QString& hint, std::uint32_t indexSub)
-{
-    IndexSub = indexSub;
-    setWindowTitle(caption);
-    setToolTip(hint);
-    show();
-    raise();
-    activateWindow();
-}
-
 void TDialogForm1::Take(std::int32_t value, bool hex)
 {
     Value = value;

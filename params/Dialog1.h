@@ -10,7 +10,6 @@ public:
 
     std::int32_t Value = 0;
 
-    void ShowFor(const QString& caption, const QString& hint, std::uint32_t indexSub);
     void ShowAnswer(tervix::ByteView message) override;
     // The TPDO3 data bytes (data byte 0 first).
     void ShowTpdoAnswer(tervix::ByteView data);

@@ -36,11 +36,7 @@ void TDialogForm2::ShowFor(int unitAddress, TFnButton* button)
             {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4")});
         ComboBox1->setCurrentIndex(0);
     }
-    setWindowTitle(button->Description);
-    setToolTip(button->toolTip());
-    show();
-    raise();
-    activateWindow();
+    Present(button->Description, button->toolTip());
     IndexSub = (button->IndexSub & 0xFF00FF00u) | (std::uint32_t(unitAddress & 0xFF) << 16) | 1u;
     if (OnRead)
         OnRead(IndexSub);

@@ -9,16 +9,6 @@ TDialogForm3::TDialogForm3(QWidget* parent)
 {
 }
 
-void TDialogForm3::ShowFor(const QString& caption, const QString& hint, std::uint32_t indexSub)
-{
-    IndexSub = indexSub;
-    setWindowTitle(caption);
-    setToolTip(hint);
-    show();
-    raise();
-    activateWindow();
-}
-
 void TDialogForm3::ShowAnswer(tervix::ByteView message)
 {
     Value = std::bit_cast<float>(AnswerU32(message, 8));

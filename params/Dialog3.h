@@ -10,7 +10,6 @@ public:
 
     float Value = 0.0f;
 
-    void ShowFor(const QString& caption, const QString& hint, std::uint32_t indexSub);
     void ShowAnswer(tervix::ByteView message) override;
 
 protected:

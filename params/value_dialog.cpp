@@ -55,3 +55,18 @@ void TValueDialog::CancelClick()
     set_->setDefault(false);
     hide();
 }
+
+void TValueDialog::ShowFor(const QString& caption, const QString& hint, std::uint32_t indexSub)
+{
+    IndexSub = indexSub;
+    Present(caption, hint);
+}
+
+void TValueDialog::Present(const QString& caption, const QString& hint)
+{
+    setWindowTitle(caption);
+    setToolTip(hint);
+    show();
+    raise();
+    activateWindow();
+}

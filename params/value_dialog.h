@@ -28,6 +28,8 @@ public:
     QPushButton* SetButton() const { return set_; }
     QPushButton* CancelButton() const { return cancel_; }
 
+    // Shows the dialog for an object, with the button's texts.
+    void ShowFor(const QString& caption, const QString& hint, std::uint32_t indexSub);
     // The SDO response as received (position k is message byte k).
     virtual void ShowAnswer(tervix::ByteView message) = 0;
 
@@ -35,6 +37,8 @@ protected:
     TValueDialog(const char* name, const char* setName, const char* cancelName, QWidget* parent);
 
     QVBoxLayout* Body() const { return body_; }
+    // Captions the dialog and brings it up.
+    void Present(const QString& caption, const QString& hint);
     // Puts a taken value in the box, ready to be overwritten and set.
     void ShowValue(const QString& text);
     // Set: `send` reads the box and sends; false (or a throw) is "Illegal data".
