@@ -3,6 +3,7 @@
 // hand. The node is the reference: what the window shows is held to what the
 // node holds.
 #include "data_page.h"
+#include "sim_channel.h"
 #include "log_view.h"
 #include "monitor.h"
 #include "parameter_pages.h"
@@ -62,11 +63,10 @@ class WindowOnSimulatedNode : public ::testing::Test {
 protected:
     void Start(const std::string& options = {})
     {
-        auto parsed = tervix::sim::ParseSimOptions(options);
-        ASSERT_TRUE(parsed);
-        auto driver = std::make_unique<SimDriver>(*parsed, clock);
-        node = &driver->Unit();
-        usb = std::make_unique<TUSB2CAN>(std::move(driver), clock);
+        SimChannel channel = MakeSimChannel(options, clock);
+        ASSERT_TRUE(channel.usb);
+        node = channel.node;
+        usb = std::move(channel.usb);
         form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), NoSerialPorts()});
         form->Comm()->Timer().stop();
         form->SetParameterPages(&pages);

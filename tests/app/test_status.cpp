@@ -1,6 +1,7 @@
 // The status bar's figures, stale units, the device search as the user
 // follows it, and the program's --help and --version without a display.
 #include "data_page.h"
+#include "sim_channel.h"
 #include "monitor.h"
 #include "recording_message_sink.h"
 #include "status_bar.h"
@@ -87,11 +88,10 @@ class StatusOnSimulatedNode : public ::testing::Test {
 protected:
     void Start(const std::string& options)
     {
-        auto parsed = tervix::sim::ParseSimOptions(options);
-        ASSERT_TRUE(parsed);
-        auto driver = std::make_unique<SimDriver>(*parsed, clock);
-        node = &driver->Unit();
-        usb = std::make_unique<TUSB2CAN>(std::move(driver), clock);
+        SimChannel channel = MakeSimChannel(options, clock);
+        ASSERT_TRUE(channel.usb);
+        node = channel.node;
+        usb = std::move(channel.usb);
         form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), NoSerialPorts()});
         form->Comm()->Timer().stop();
         QObject::connect(form->Comm(), &TComm::connectionEvent,

@@ -2,6 +2,7 @@
 // and their log lines, what it shows of the frames that come back, and the
 // whole round against the simulated unit.
 #include "DialogSDO.h"
+#include "sim_channel.h"
 #include "EDS_unit.h"
 #include "log_view.h"
 #include "monitor.h"
@@ -290,11 +291,10 @@ class DialogOnSimulatedUnit : public WindowTest {
 protected:
     void Start(const std::string& options = {})
     {
-        auto parsed = tervix::sim::ParseSimOptions(options);
-        ASSERT_TRUE(parsed);
-        auto driver = std::make_unique<SimDriver>(*parsed, clock);
-        node = &driver->Unit();
-        usb = std::make_unique<TUSB2CAN>(std::move(driver), clock);
+        SimChannel channel = MakeSimChannel(options, clock);
+        ASSERT_TRUE(channel.usb);
+        node = channel.node;
+        usb = std::move(channel.usb);
         {
             const InFolder in(QStringLiteral(TERVIX_EXAMPLES_DIR));
             form = std::make_unique<TForm1>(sink, clock, TForm1::Adapters{usb.get(), NoSerialPorts()});

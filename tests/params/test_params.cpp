@@ -3,6 +3,7 @@
 // by hand. The node's own state is the reference for what the window shows
 // and what its requests did.
 #include "Dialog1.h"
+#include "sim_channel.h"
 #include "Dialog2.h"
 #include "Dialog3.h"
 #include "FunctionButton.h"
@@ -59,11 +60,10 @@ public:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write((conf + extra).toLatin1());
         f.close();
-        auto parsed = tervix::sim::ParseSimOptions(options);
-        ASSERT_TRUE(parsed);
-        auto driver = std::make_unique<SimDriver>(*parsed, clock);
-        node = &driver->Unit();
-        usb = std::make_unique<TUSB2CAN>(std::move(driver), clock);
+        SimChannel channel = MakeSimChannel(options, clock);
+        ASSERT_TRUE(channel.usb);
+        node = channel.node;
+        usb = std::move(channel.usb);
         TForm1::Adapters adapters{usb.get(), NoSerialPorts(), path.toStdString()};
         form = std::make_unique<TForm1>(sink, clock, std::move(adapters));
         form->Comm()->Timer().stop();
