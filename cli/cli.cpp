@@ -5,8 +5,8 @@
 #include <signal.h>
 
 #include <array>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ostream>
 #include <sstream>
@@ -37,8 +37,8 @@ void WriteMainHelp(std::ostream& out)
     for (const Command& c : kCommands)
         out << "  " << c.name << std::string(c.name.size() < 10 ? 10 - c.name.size() : 1, ' ') << c.summary
             << '\n';
-    out << "\nExit status: 0 success, 1 usage error, 2 input cannot be opened,\n"
-        << "3 read or write error.\n";
+    out << "\nExit status: 0 success, 1 usage error, 2 input cannot be opened (or is\n"
+        << "of another kind), 3 read or write error; see each command's help.\n";
 }
 
 } // namespace
@@ -48,7 +48,7 @@ void InstallStopHandlers()
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no restart: a blocked read returns and the command ends
+    action.sa_flags = 0; // no restart: a blocked read returns and the command ends
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }

@@ -12,7 +12,7 @@ namespace tervix::cli {
 enum ExitStatus : int {
     kExitOk = 0,
     kExitUsage = 1,      // unknown command or option, missing argument
-    kExitCannotOpen = 2, // the input file cannot be opened
+    kExitCannotOpen = 2, // the input cannot be opened, or none of it is of the kind read
     kExitIoError = 3,    // reading the input or writing the output failed
 };
 

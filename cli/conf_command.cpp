@@ -4,10 +4,12 @@
 
 #include "config_file.h"
 #include "hex_text.h"
+#include "json_text.h"
+#include "text_encoding.h"
 
 #include <algorithm>
+#include <cstring>
 #include <istream>
-#include <iterator>
 #include <ostream>
 #include <string>
 
@@ -23,7 +25,13 @@ Reads a configuration file the way the window does at start-up and shows
 what it found: the rows of the parameter pages "Standard", "Trigger",
 "Filling" and "Mass Flow", the function buttons, and every line that was
 ignored with the reason. FILE defaults to "Tervix.conf"; "-" reads standard
-input. Bytes above 7F hex are Latin-1 characters and are written as UTF-8.
+input. A file that is well-formed UTF-8 is read as UTF-8, any other as
+Windows-1252 (a UTF-8 byte-order mark is skipped); texts are written as
+UTF-8, and positions in a line (the label from the 7th character to the
+63rd at most) count characters. A NUL byte ends the text, and so do 4 MiB
+(4194304 bytes); a file that has not ended after 1 s (a pipe or a device) is
+read no further. A button's caption, description and hint keep at most 1024
+bytes each, cut between characters.
 
 Text output:
   a line per page, "CAPTION: header on line N, R rows" (N counted from 1)
@@ -34,36 +42,46 @@ Text output:
   matched), IndexSub, enabled or disabled, then its description and hint
   (a line break in the hint shown as \n);
   "Ignored lines:", then per ignored line its number (from 1), its text and
-  the reason.
+  the reason;
+  "Cut short:", only when something was, then one line per cut: where the
+  text ends before the file, and each button whose texts reached the limit.
 
 Options:
   --json      one JSON object instead: {"pages": [{"caption", "header_line",
               "rows": [{"sub", "label", "indexsub"}]}], "buttons": [110 of
               {"number", "caption", "description", "hint", "indexsub",
-              "kind", "configured", "enabled"}], "ignored": [{"line",
-              "reason"}]}; line numbers from 0, header_line null without a
-              section, indexsub and kind as numbers.
+              "kind", "configured", "enabled"}], "cuts": [TEXT...],
+              "ignored": [{"line", "reason"}]}; line numbers from 0,
+              header_line null without a section, indexsub and kind as
+              numbers.
   -h, --help  show this help.
 
-Ignored lines are the function-button definitions that stop part-way (no
-button number, a number above 109, no index or sub-index digits, a number
-above FFFFFFFF) and the item lines after a page's 32nd.
+Ignored lines are:
+  - function-button definitions that stop part-way (no button number, a
+    number above 109, no index or sub-index digits, a number above FFFFFFFF);
+  - item lines after a page's 32nd;
+  - item lines (lines containing "item") after a page's list has ended at a
+    line without "item";
+  - definition lines (beginning with "fbutton") after the button section has
+    ended at a line that is neither a definition, nor empty, nor a comment (a
+    line of spaces ends it).
+The last two are looked for up to the next header line, one that begins
+with "[" or "sheet " (letter case ignored): lines after it belong to another
+section. Comment lines (the first character that is not a space is ";") are
+never reported, whatever they contain.
 
-Exit status: 0 nothing ignored, 1 lines were ignored or a usage error,
-2 the file cannot be read, 3 write error.
+Exit status: 0 nothing ignored or cut, 1 lines were ignored, the text was
+cut short, or a usage error, 2 the file cannot be read, 3 write error.
 )";
 
 constexpr int kExitIgnoredLines = 1;
 
-
 // Text output: the hint's line breaks are the only control bytes a text can
 // carry that would break the layout.
-void AppendShown(std::string& out, std::string_view latin1)
+void AppendShown(std::string& out, std::string_view text)
 {
     out.push_back('"');
-    std::string utf8;
-    AppendLatin1AsUtf8(utf8, latin1);
-    for (const char c : utf8) {
+    for (const char c : text) {
         if (c == '\r')
             out += "\\n";
         else
@@ -72,30 +90,8 @@ void AppendShown(std::string& out, std::string_view latin1)
     out.push_back('"');
 }
 
-void AppendJsonString(std::string& out, std::string_view latin1)
-{
-    out.push_back('"');
-    for (const char c : latin1) {
-        const auto b = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (b < 0x20) {
-                out += "\\u00";
-                AppendHex2(out, b);
-            } else {
-                AppendLatin1AsUtf8(out, std::string_view(&c, 1));
-            }
-        }
-    }
-    out.push_back('"');
-}
-
-std::string FormatText(const Configuration& config, const ConfigLines& lines)
+std::string FormatText(const Configuration& config, const ConfigLines& lines,
+                       const std::vector<std::string>& cuts)
 {
     std::string out;
     for (const PageSection& page : config.pages) {
@@ -106,14 +102,14 @@ std::string FormatText(const Configuration& config, const ConfigLines& lines)
         }
         out += ": header on line " + std::to_string(*page.headerLine + 1) + ", " +
                std::to_string(page.rows.size()) + (page.rows.size() == 1 ? " row\n" : " rows\n");
-        // Columns by characters: a Latin-1 byte is one, however long in UTF-8.
+        // Columns by characters, however many bytes each takes in UTF-8.
         std::size_t width = 0;
         for (const ParamRow& row : page.rows)
-            width = std::max(width, row.label.size());
+            width = std::max(width, CharCount(row.label));
         for (const ParamRow& row : page.rows) {
             out += "  ";
-            AppendLatin1AsUtf8(out, row.label);
-            out.append(width + 2 - row.label.size(), ' ');
+            out += row.label;
+            out.append(width + 2 - CharCount(row.label), ' ');
             AppendHex8(out, row.indexSub);
             out.push_back('\n');
         }
@@ -147,10 +143,14 @@ std::string FormatText(const Configuration& config, const ConfigLines& lines)
         out += i.reason;
         out.push_back('\n');
     }
+    if (!cuts.empty())
+        out += "Cut short:\n";
+    for (const std::string& cut : cuts)
+        out += "  " + cut + '\n';
     return out;
 }
 
-std::string FormatJson(const Configuration& config)
+std::string FormatJson(const Configuration& config, const std::vector<std::string>& cuts)
 {
     std::string out = "{\n  \"pages\": [";
     for (std::size_t p = 0; p < config.pages.size(); ++p) {
@@ -183,7 +183,12 @@ std::string FormatJson(const Configuration& config)
         out += b.configured ? ", \"configured\": true" : ", \"configured\": false";
         out += b.enabled ? ", \"enabled\": true}" : ", \"enabled\": false}";
     }
-    out += "\n  ],\n  \"ignored\": [";
+    out += "\n  ],\n  \"cuts\": [";
+    for (std::size_t i = 0; i < cuts.size(); ++i) {
+        out += i == 0 ? "\n    " : ",\n    ";
+        AppendJsonString(out, cuts[i]);
+    }
+    out += cuts.empty() ? "],\n  \"ignored\": [" : "\n  ],\n  \"ignored\": [";
     for (std::size_t i = 0; i < config.ignored.size(); ++i) {
         out += i == 0 ? "\n    " : ",\n    ";
         out += "{\"line\": " + std::to_string(config.ignored[i].line) + ", \"reason\": ";
@@ -192,6 +197,24 @@ std::string FormatJson(const Configuration& config)
     }
     out += config.ignored.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return out;
+}
+
+// Standard input as the window reads its file: up to a NUL byte, or one byte
+// past the limit so that a longer text is reported.
+std::string ReadInput(std::istream& in)
+{
+    constexpr std::size_t kBlock = std::size_t{1} << 16;
+    std::string bytes;
+    while (in && bytes.size() <= kMaxConfigBytes) {
+        const std::size_t have = bytes.size();
+        bytes.resize(have + std::min(kBlock, kMaxConfigBytes + 1 - have));
+        in.read(bytes.data() + have, static_cast<std::streamsize>(bytes.size() - have));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        bytes.resize(have + got);
+        if (std::memchr(bytes.data() + have, '\0', got) != nullptr)
+            break;
+    }
+    return bytes;
 }
 
 int Write(const CliStreams& io, const std::string& text, int status)
@@ -236,12 +259,12 @@ int RunConf(CommandArgs args, const CliStreams& io)
 
     ConfigLines lines;
     if (file == "-") {
-        std::string text(std::istreambuf_iterator<char>(io.in), {});
+        const std::string bytes = ReadInput(io.in);
         if (io.in.bad()) {
             io.err << kProgramName << ' ' << kCommand << ": error reading the input\n";
             return kExitCannotOpen;
         }
-        lines = ConfigLines::FromText(text);
+        lines = ConfigLines::FromText(bytes);
     } else {
         ConfigFileLoad load = LoadConfigFile(std::string(file));
         if (!load.ok) {
@@ -255,8 +278,9 @@ int RunConf(CommandArgs args, const CliStreams& io)
     }
 
     const Configuration config = ReadConfiguration(lines);
-    const int status = config.ignored.empty() ? kExitOk : kExitIgnoredLines;
-    return Write(io, json ? FormatJson(config) : FormatText(config, lines), status);
+    const std::vector<std::string> cuts = CutReports(lines, config.buttons);
+    const int status = config.ignored.empty() && cuts.empty() ? kExitOk : kExitIgnoredLines;
+    return Write(io, json ? FormatJson(config, cuts) : FormatText(config, lines, cuts), status);
 }
 
 } // namespace tervix::cli

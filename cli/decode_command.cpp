@@ -41,7 +41,10 @@ what was decoded, counts included. Adapter text is written as UTF-8.
               data, an 8-digit ID an extended frame (its low 11 bits are
               named). Lines that are not classic CAN frames (comments, CAN FD
               "##" lines, garbage) are skipped with a warning on standard
-              error naming the line number.
+              error naming the line number. When lines were skipped and none
+              was a frame (a file of some other kind), standard error says so
+              and the exit status is 2; an empty input, or one of blank lines
+              only, is no error.
   --packets   the raw byte stream of the serial CAN adapter: packets and lines
               of adapter text ended by a carriage return. Text is shown
               without its control bytes; a message of fewer than 2 bytes or
@@ -62,8 +65,9 @@ byte in hex followed by a blank. Example:
   SFF: NMT Handling addr=05 Data= 05
 
 Exit status: 0 success (skipped lines included), 1 usage error, 2 input
-cannot be opened, 3 read or write error (also a file that shrank while being
-read), 128 + N when ended by signal N.
+cannot be opened or no line of the candump log is a frame, 3 read or write
+error (also a file that shrank while being read), 128 + N when ended by
+signal N.
 )";
 
 // Large blocks keep system calls rare; both buffers are reused throughout.
@@ -105,7 +109,11 @@ public:
             Flush();
     }
 
-    void Frame(std::uint64_t, ByteView message) override { Message(message); }
+    void Frame(std::uint64_t, ByteView message) override
+    {
+        ++frames_;
+        Message(message);
+    }
 
     // Adapter text goes to a terminal as UTF-8: its bytes are Latin-1
     // characters, and DEL is a control byte like those below 0x20.
@@ -119,6 +127,7 @@ public:
 
     void Skipped(std::uint64_t lineNumber, std::string_view reason) override
     {
+        ++skipped_;
         char digits[24];
         const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
         errBuf_ += kProgramName;
@@ -191,6 +200,8 @@ public:
 
     bool Failed() const { return failed_; }
     const std::string& FailReason() const { return failReason_; }
+    // Lines were skipped and none of the log's lines was a frame.
+    bool NothingWasAFrame() const { return skipped_ > 0 && frames_ == 0; }
 
 private:
     std::ostream& out_;
@@ -207,6 +218,8 @@ private:
 
     std::string scratch_;
     std::array<std::uint64_t, kFunctionCodeCount> counts_{};
+    std::uint64_t frames_ = 0;
+    std::uint64_t skipped_ = 0;
     bool failed_ = false;
     std::string failReason_;
 };
@@ -296,7 +309,8 @@ private:
     bool error_ = false;
 };
 
-int Decode(Input& input, const DecodeOptions& options, const CliStreams& io, std::uint64_t* bytesRead = nullptr)
+int Decode(Input& input, const DecodeOptions& options, const CliStreams& io,
+           std::uint64_t* bytesRead = nullptr)
 {
     DecodeOutput output(io.out, io.err);
     CandumpReader reader;
@@ -336,6 +350,9 @@ int Decode(Input& input, const DecodeOptions& options, const CliStreams& io, std
     } else if (StopSignal() == 0) {
         reader.Finish(output);
     }
+    const bool noFrame = !options.packets && StopSignal() == 0 && output.NothingWasAFrame();
+    if (noFrame)
+        output.Warn("no line of the input is a CAN frame");
     if (options.counts)
         output.AppendCounts();
     if (!output.Finish()) {
@@ -343,7 +360,9 @@ int Decode(Input& input, const DecodeOptions& options, const CliStreams& io, std
                << '\n';
         return kExitIoError;
     }
-    return StopSignal() != 0 ? 128 + StopSignal() : kExitOk;
+    if (StopSignal() != 0)
+        return 128 + StopSignal();
+    return noFrame ? kExitCannotOpen : kExitOk;
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "eds_reader.h"
 #include "hex_text.h"
+#include "json_text.h"
 #include "sdo_texts.h"
 
 #include <charconv>
@@ -26,24 +27,30 @@ prints the tree it builds: the root "Electronic data sheet", one node per
 object section under it in file order, each sub-object section (a name with
 "SUB" in any letter case) under the object section before it.
 
+A file that is well-formed UTF-8 is read as UTF-8, any other as
+Windows-1252 (a UTF-8 byte-order mark is skipped); texts are written as
+UTF-8, as the window shows them.
+
 Text output, one line per node, indented by two blanks per level: the node's
 text, its index and sub-index as 8 hex digits (index * 65536 + sub-index),
-the number of its key lines, and "read/write" or "structure only" as the SDO
-dialog allows it (objects from index 1000 on can be read and written).
+the number of its key lines, "read/write" or "structure only" as the SDO
+dialog allows it (objects from index 1000 on can be read and written), and
+the section's ParameterName in quotes when it has one (the node's tooltip in
+the window).
 
   $ tervix-cli eds examples/Quorbit.eds
   Electronic data sheet
     [FileInfo] 000F0000 11 structure only
     ...
-    [1018] 10180000 3 read/write
-      [1018sub0] 10180000 6 read/write
+    [1018] 10180000 3 read/write "Identity object"
+      [1018sub0] 10180000 6 read/write "Highest sub-index supported"
 
 Options:
   --json      print the tree as JSON instead:
               {"root": {"text": "Electronic data sheet", "children": [NODE...]}}
-              NODE = {"text", "indexsub", "index", "subindex", "lines" (the key
-              lines, verbatim), "children"}. Bytes above 7F are read as
-              Latin-1 and written as UTF-8.
+              NODE = {"text", "indexsub", "index", "subindex",
+              "parameter_name" ("" when none), "lines" (the key lines,
+              verbatim), "children"}.
   -h, --help  show this help.
 
 Oddities (key lines before the first section, sub-object sections before any
@@ -88,34 +95,6 @@ int ParseOptions(CommandArgs args, const CliStreams& io, EdsOptions& options, bo
     if (!options.haveFile && !help)
         return UsageError(io, kCommand, "missing FILE");
     return -1;
-}
-
-
-void AppendJsonString(std::string& out, std::string_view text)
-{
-    out.push_back('"');
-    for (const char c : text) {
-        const auto b = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out += "\\\""; continue;
-        case '\\': out += "\\\\"; continue;
-        case '\b': out += "\\b"; continue;
-        case '\f': out += "\\f"; continue;
-        case '\n': out += "\\n"; continue;
-        case '\r': out += "\\r"; continue;
-        case '\t': out += "\\t"; continue;
-        default: break;
-        }
-        // C0, DEL and the C1 controls of Latin-1 are escaped.
-        if (b < 0x20 || (b >= 0x7F && b < 0xA0)) {
-            out += "\\u00";
-            out.push_back("0123456789abcdef"[b >> 4]);
-            out.push_back("0123456789abcdef"[b & 0x0F]);
-        } else {
-            AppendLatin1AsUtf8(out, std::string_view(&c, 1));
-        }
-    }
-    out.push_back('"');
 }
 
 void AppendNumber(std::string& out, std::uint32_t value)
@@ -168,12 +147,18 @@ void WriteText(const EdsTree& tree, Output& output)
     for (const EDSNode& node : tree.Nodes()) {
         out.append(node.parent == kEdsRoot ? 2 : 4, ' ');
         out.push_back('[');
-        AppendLatin1AsUtf8(out, node.name);
+        out += node.name;
         out += "] ";
         AppendHex8(out, node.IndexSub);
         out.push_back(' ');
         AppendNumber(out, static_cast<std::uint32_t>(node.Lines.size()));
-        out += SdoReadWriteEnabled(node.Index()) ? " read/write\n" : " structure only\n";
+        out += SdoReadWriteEnabled(node.Index()) ? " read/write" : " structure only";
+        if (const std::string_view name = ParameterName(node); !name.empty()) {
+            out += " \"";
+            out += name;
+            out.push_back('"');
+        }
+        out.push_back('\n');
         output.MaybeFlush();
     }
 }
@@ -188,6 +173,8 @@ void AppendJsonNode(std::string& out, const EDSNode& node)
     AppendNumber(out, node.Index());
     out += ", \"subindex\": ";
     AppendNumber(out, node.SubIndex());
+    out += ", \"parameter_name\": ";
+    AppendJsonString(out, ParameterName(node));
     out += ", \"lines\": [";
     bool first = true;
     for (const std::string_view line : node.Lines) {

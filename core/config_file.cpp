@@ -1,12 +1,19 @@
 #include "config_file.h"
 #include "hex_text.h"
 
+#ifdef _WIN32
+#include <fstream>
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace tervix {
 
@@ -69,38 +76,48 @@ constexpr std::array<FixedButton, 3> kFixedButtons = {{
     {84, "S-Flow", "Select Flow Value", 0x200000},
 }};
 
-// Positions below are 0-based; a definition line's last character is index
-// size - 1, which the text and kind-word loops never take, as the format has
-// always had it.
+// Positions below are byte offsets moved by whole characters. A definition
+// line's last character is never taken by the text and kind-word loops, as
+// the format has always had it; the marks are ASCII, so a byte-wise search
+// for them stops between characters.
 class DefinitionCursor {
 public:
-    explicit DefinitionCursor(std::string_view line) : line_(line) {}
+    explicit DefinitionCursor(std::string_view line) : line_(line), last_(LastCharStart(line)) {}
 
     // Advances to the next `mark` (never looking at the last character) and
-    // steps one past it.
+    // steps past it.
     void SkipPast(char mark)
     {
-        while (pos_ + 1 < line_.size() && line_[pos_] != mark)
-            ++pos_;
-        ++pos_;
+        TakeUntil(mark);
+        Step(1);
     }
 
     // The characters up to the next `mark`, stopping before the last character.
     std::string_view TakeUntil(char mark)
     {
         const std::size_t start = pos_;
-        while (pos_ + 1 < line_.size() && line_[pos_] != mark)
+        while (pos_ < last_ && line_[pos_] != mark)
             ++pos_;
         return start < pos_ ? line_.substr(start, pos_ - start) : std::string_view();
     }
 
-    void Step(std::size_t n) { pos_ += n; }
+    void Step(std::size_t characters) { pos_ = AdvanceChars(line_, pos_, characters); }
     std::size_t& Pos() { return pos_; }
 
 private:
     std::string_view line_;
+    std::size_t last_;
     std::size_t pos_ = 0;
 };
+
+// Appends what fits in kMaxButtonText; true when some of the text did not.
+bool AppendCapped(std::string& to, std::string_view text)
+{
+    const std::size_t room = to.size() < kMaxButtonText ? kMaxButtonText - to.size() : 0;
+    const std::string_view fits = CutAtCharBoundary(text, room);
+    to += fits;
+    return fits.size() < text.size();
+}
 
 constexpr std::string_view kDefinitionStart = "fbutton";
 
@@ -109,14 +126,106 @@ bool IsDefinitionLine(std::string_view line)
     return line.starts_with(kDefinitionStart);
 }
 
-// Empty, or its first character that is not a space is ';'. Tabs are not blanks here.
-bool IsSkippedLine(std::string_view line)
+// Its first character that is not a space is ';'. Tabs are not blanks here.
+bool IsCommentLine(std::string_view line)
 {
     const std::size_t first = line.find_first_not_of(' ');
-    if (first == std::string_view::npos)
-        return line.empty();
-    return line[first] == ';';
+    return first != std::string_view::npos && line[first] == ';';
 }
+
+bool IsSkippedLine(std::string_view line)
+{
+    return line.empty() || IsCommentLine(line);
+}
+
+// Where another section begins: lines after the end of a list up to here
+// would have belonged to it.
+bool IsHeaderLine(std::string_view line)
+{
+    constexpr std::string_view kSheet = "sheet ";
+    return line.starts_with('[') ||
+           (line.size() >= kSheet.size() && EqualIgnoringCase(line.substr(0, kSheet.size()), kSheet));
+}
+
+std::string ByteCount(std::uint64_t n)
+{
+    return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+}
+
+struct RawRead {
+    std::string bytes;
+    bool ended = true; // false: the wait for more ran out
+    int error = 0;
+};
+
+#ifdef _WIN32
+// Windows has no endless devices behind a file name: the size cap suffices.
+RawRead ReadRaw(const std::string& name)
+{
+    RawRead r;
+    std::ifstream in(name, std::ios::binary);
+    if (!in) {
+        r.error = ENOENT;
+        return r;
+    }
+    r.bytes.resize(kMaxConfigBytes + 1);
+    in.read(r.bytes.data(), static_cast<std::streamsize>(r.bytes.size()));
+    r.bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return r;
+}
+#else
+// At most kMaxConfigBytes + 1 bytes (the one more tells a longer file),
+// stopping after a block that holds a NUL. Opened without blocking, so a pipe
+// without a writer or a device without data cannot hold the start-up.
+RawRead ReadRaw(const std::string& name)
+{
+    RawRead r;
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        r.error = errno;
+        return r;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        r.error = EISDIR;
+        return r;
+    }
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kConfigReadWaitMs);
+    constexpr std::size_t kBlock = std::size_t{1} << 16;
+    while (r.bytes.size() <= kMaxConfigBytes) {
+        const std::size_t have = r.bytes.size();
+        const std::size_t want = std::min(kBlock, kMaxConfigBytes + 1 - have);
+        r.bytes.resize(have + want);
+        const ssize_t n = ::read(fd, r.bytes.data() + have, want);
+        const int readErrno = errno;
+        r.bytes.resize(have + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n > 0) {
+            if (std::memchr(r.bytes.data() + have, '\0', static_cast<std::size_t>(n)) != nullptr)
+                break;
+            continue;
+        }
+        if (n == 0)
+            break;
+        if (readErrno == EINTR)
+            continue;
+        if (readErrno != EAGAIN && readErrno != EWOULDBLOCK) {
+            r.error = readErrno;
+            break;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            r.ended = false;
+            break;
+        }
+        pollfd wait{fd, POLLIN, 0};
+        ::poll(&wait, 1, static_cast<int>(left));
+    }
+    ::close(fd);
+    return r;
+}
+#endif
 
 std::string RowLabel(std::size_t row, std::string_view itemLine)
 {
@@ -130,30 +239,55 @@ std::string RowLabel(std::size_t row, std::string_view itemLine)
 
 } // namespace
 
-ConfigLines ConfigLines::FromText(std::string_view text)
+ConfigLines::ConfigLines(const std::vector<std::string>& lines)
 {
-    if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos)
-        text = text.substr(0, nul);
-    std::vector<std::string> lines;
+    for (const std::string& line : lines) {
+        lines_.push_back({static_cast<std::uint32_t>(text_.size()), static_cast<std::uint32_t>(line.size())});
+        text_ += line;
+    }
+}
+
+ConfigLines ConfigLines::FromText(std::string_view bytes, bool ended)
+{
+    ConfigLines lines;
+    if (const std::size_t nul = bytes.find('\0'); nul != std::string_view::npos) {
+        bytes = bytes.substr(0, nul);
+        lines.cut_ = TextCut{TextCutKind::NulByte, nul};
+    } else if (bytes.size() > kMaxConfigBytes) {
+        bytes = bytes.substr(0, kMaxConfigBytes);
+        lines.cut_ = TextCut{TextCutKind::TooLong, kMaxConfigBytes};
+    } else if (!ended) {
+        lines.cut_ = TextCut{TextCutKind::NoEnd, bytes.size()};
+    }
+    // A NUL is the text's own end; the other cuts may split a character.
+    const bool cutAnywhere = lines.cut_ && lines.cut_->kind != TextCutKind::NulByte;
+    DecodedText decoded = DecodeText(std::string(bytes), cutAnywhere);
+    lines.text_ = std::move(decoded.utf8);
+    lines.encoding_ = decoded.encoding;
+    lines.Split();
+    return lines;
+}
+
+void ConfigLines::Split()
+{
+    const std::string_view text(text_);
     std::size_t start = 0;
     while (start < text.size()) {
-        const std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(text.substr(start));
-            break;
-        }
-        lines.emplace_back(text.substr(start, end - start));
+        // A plain loop: find_first_of calls memchr once per character.
+        std::size_t end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n')
+            ++end;
+        lines_.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)});
         start = end + 1;
-        if (text[end] == '\r' && start < text.size() && text[start] == '\n')
+        if (end < text.size() && text[end] == '\r' && start < text.size() && text[start] == '\n')
             ++start;
     }
-    return ConfigLines(std::move(lines));
 }
 
 std::optional<std::size_t> ConfigLines::Find(std::string_view text) const
 {
     for (std::size_t i = 0; i < lines_.size(); ++i)
-        if (EqualIgnoringCase(lines_[i], text))
+        if (EqualIgnoringCase(Line(i), text))
             return i;
     return std::nullopt;
 }
@@ -161,28 +295,14 @@ std::optional<std::size_t> ConfigLines::Find(std::string_view text) const
 ConfigFileLoad LoadConfigFile(const std::string& name)
 {
     ConfigFileLoad load;
-    load.error = "Cannot open file " + name;
-    std::error_code ec;
-    if (std::filesystem::is_directory(name, ec)) {
-        load.systemError = std::strerror(EISDIR);
+    const RawRead raw = ReadRaw(name);
+    if (raw.error != 0) {
+        load.error = "Cannot open file " + name;
+        load.systemError = std::strerror(raw.error);
         return load;
     }
-    errno = 0;
-    std::ifstream file(name, std::ios::binary);
-    if (!file) {
-        if (errno != 0)
-            load.systemError = std::strerror(errno);
-        return load;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        load.systemError = "read error";
-        return load;
-    }
-    load.lines = ConfigLines::FromText(text.view());
+    load.lines = ConfigLines::FromText(raw.bytes, raw.ended);
     load.ok = true;
-    load.error.clear();
     return load;
 }
 
@@ -202,17 +322,19 @@ std::optional<ButtonKind> KindFromWord(std::string_view word)
 
 std::string_view ItemLabelText(std::string_view itemLine)
 {
-    constexpr std::size_t first = kLabelFirstChar - 1;
-    if (itemLine.size() <= first)
+    const std::size_t first = AdvanceChars(itemLine, 0, kLabelFirstChar - 1);
+    if (first >= itemLine.size())
         return {};
-    std::string_view text = itemLine.substr(first, kLabelLastChar - first);
+    const std::size_t end = AdvanceChars(itemLine, first, kLabelLastChar - kLabelFirstChar + 1);
+    const std::string_view text = itemLine.substr(first, end - first);
     return text.substr(0, text.find('\''));
 }
 
-std::optional<std::string_view> ApplyButtonDefinition(std::string_view line, ButtonSet& buttons)
+std::optional<std::string_view> ApplyButtonDefinition(std::string_view line, ButtonSet& buttons,
+                                                      std::size_t lineNumber)
 {
     // "fbutton" and one separator of any kind, then the decimal button number.
-    std::size_t pos = kDefinitionStart.size() + 1;
+    std::size_t pos = NextChar(line, kDefinitionStart.size());
     std::size_t number = 0;
     bool anyDigit = false;
     for (; pos < line.size() && line[pos] >= '0' && line[pos] <= '9'; ++pos) {
@@ -226,24 +348,28 @@ std::optional<std::string_view> ApplyButtonDefinition(std::string_view line, But
     ButtonDefinition& b = buttons[number];
 
     DefinitionCursor at(line);
-    at.Step(pos);
+    at.Pos() = pos;
     at.SkipPast('\'');
-    b.caption += at.TakeUntil('\''); // later definitions of a button add to its caption
+    // Later definitions of a button add to its caption, up to the cap.
+    bool cut = AppendCapped(b.caption, at.TakeUntil('\''));
     at.Step(1);
 
     at.SkipPast('\'');
-    b.description = b.caption + " - ";
+    b.description = b.caption;
+    cut |= AppendCapped(b.description, " - ");
     b.hint.clear();
     const std::string_view second = at.TakeUntil('\'');
-    b.description += second;
-    b.hint += second;
+    cut |= AppendCapped(b.description, second);
+    cut |= AppendCapped(b.hint, second);
     at.Step(1);
 
     at.SkipPast('\'');
-    b.hint += " - ";
+    cut |= AppendCapped(b.hint, " - ");
     std::string third(at.TakeUntil('\''));
     std::replace(third.begin(), third.end(), '\\', '\r');
-    b.hint += third;
+    cut |= AppendCapped(b.hint, third);
+    if (cut && !b.textCutLine)
+        b.textCutLine = lineNumber;
     // The closing apostrophe and the separator before the index.
     at.Step(2);
 
@@ -294,7 +420,8 @@ PageSection ReadPageSection(const ConfigLines& lines, std::size_t page, std::vec
     if (!header || *header == 0)
         return section;
     section.headerLine = header;
-    for (std::size_t n = *header + 1; n < lines.Count(); ++n) {
+    std::size_t n = *header + 1;
+    for (; n < lines.Count(); ++n) {
         const std::string_view line = lines.Line(n);
         if (line.find("item") == std::string_view::npos)
             break;
@@ -307,6 +434,12 @@ PageSection ReadPageSection(const ConfigLines& lines, std::size_t page, std::vec
             {static_cast<std::uint8_t>(k), n, RowLabel(k, line),
              static_cast<std::uint32_t>(info.baseIndex) * 0x10000u + static_cast<std::uint32_t>(k)});
     }
+    // Item lines parted from the list (by a blank line, say) are never rows.
+    for (; n < lines.Count() && !IsHeaderLine(lines.Line(n)); ++n) {
+        const std::string_view line = lines.Line(n);
+        if (line.find("item") != std::string_view::npos && !IsCommentLine(line))
+            ignored.push_back({n, "item line after the page's list has ended"});
+    }
     return section;
 }
 
@@ -317,15 +450,20 @@ ButtonSet ReadFunctionButtons(const ConfigLines& lines, std::vector<IgnoredLine>
         buttons[n].number = static_cast<std::uint8_t>(n);
 
     if (const auto header = lines.Find(kFunctionButtonsHeader)) {
-        for (std::size_t n = *header + 1; n < lines.Count(); ++n) {
+        std::size_t n = *header + 1;
+        for (; n < lines.Count(); ++n) {
             const std::string_view line = lines.Line(n);
             if (IsDefinitionLine(line)) {
-                if (const auto reason = ApplyButtonDefinition(line, buttons))
+                if (const auto reason = ApplyButtonDefinition(line, buttons, n))
                     ignored.push_back({n, *reason});
             } else if (!IsSkippedLine(line)) {
                 break;
             }
         }
+        // A line of spaces ends the section: definitions after it are never read.
+        for (; n < lines.Count() && !IsHeaderLine(lines.Line(n)); ++n)
+            if (IsDefinitionLine(lines.Line(n)))
+                ignored.push_back({n, "button definition after the section has ended"});
     }
 
     for (const FixedButton& f : kFixedButtons) {
@@ -350,6 +488,32 @@ Configuration ReadConfiguration(const ConfigLines& lines)
     std::stable_sort(config.ignored.begin(), config.ignored.end(),
                      [](const IgnoredLine& a, const IgnoredLine& b) { return a.line < b.line; });
     return config;
+}
+
+std::vector<std::string> CutReports(const ConfigLines& lines, const ButtonSet& buttons)
+{
+    std::vector<std::string> reports;
+    if (const std::optional<TextCut>& cut = lines.Cut()) {
+        switch (cut->kind) {
+        case TextCutKind::NulByte:
+            reports.push_back("a NUL byte at byte " + std::to_string(cut->at + 1) +
+                              " ends the text; the rest of the file is not read");
+            break;
+        case TextCutKind::TooLong:
+            reports.push_back("the file is longer than " + ByteCount(cut->at) + "; the rest is not read");
+            break;
+        case TextCutKind::NoEnd:
+            reports.push_back("the file did not end within " + std::to_string(kConfigReadWaitMs) +
+                              " ms; reading stopped after " + ByteCount(cut->at));
+            break;
+        }
+    }
+    for (const ButtonDefinition& b : buttons)
+        if (b.textCutLine)
+            reports.push_back("line " + std::to_string(*b.textCutLine + 1) + ": the texts of button " +
+                              std::to_string(b.number) + " reach " + ByteCount(kMaxButtonText) +
+                              " and are cut there");
+    return reports;
 }
 
 std::size_t ObjectTreePage(const Configuration& config)

@@ -1,6 +1,7 @@
 #include "eds_reader.h"
 
 #include "hex_text.h"
+#include "text_encoding.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +23,24 @@ std::size_t FindSub(std::string_view name)
         if (UpperAscii(name[i]) == 'S' && UpperAscii(name[i + 1]) == 'U' && UpperAscii(name[i + 2]) == 'B')
             return i;
     return std::string_view::npos;
+}
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -46,6 +65,17 @@ std::string EDSNode::Text() const
     text.append(name);
     text.push_back(']');
     return text;
+}
+
+std::string_view ParameterName(const EDSNode& node)
+{
+    for (const std::string_view line : node.Lines) {
+        const std::size_t equals = line.find('=');
+        if (equals != std::string_view::npos &&
+            EqualsIgnoringAsciiCase(TrimBlanks(line.substr(0, equals)), "ParameterName"))
+            return TrimBlanks(line.substr(equals + 1));
+    }
+    return {};
 }
 
 std::string_view EdsWarningText(EdsWarningKind kind)
@@ -85,8 +115,8 @@ void EdsTree::ParseLine(std::string_view line)
     std::string_view name = line.substr(1);
     if (const std::size_t close = name.find(']'); close != std::string_view::npos)
         name = name.substr(0, close);
-    if (name.size() > kEdsMaxSectionName) {
-        name = name.substr(0, kEdsMaxSectionName);
+    if (const std::size_t cut = AdvanceChars(name, 0, kEdsMaxSectionName); cut < name.size()) {
+        name = name.substr(0, cut);
         Warn(EdsWarningKind::SectionNameCut);
     }
 
@@ -112,7 +142,7 @@ void EdsTree::ParseLine(std::string_view line)
 EdsTree EdsTree::Parse(std::string text)
 {
     EdsTree tree;
-    tree.text_ = std::make_unique<const std::string>(std::move(text));
+    tree.text_ = std::make_unique<const std::string>(DecodeText(std::move(text)).utf8);
     const std::string_view all(*tree.text_);
 
     const char* p = all.data();

@@ -1,7 +1,10 @@
-// Reads an EDS file for its section structure only: every section header
-// becomes a node of the object tree, every other line is kept verbatim as a
-// line of its section. No key is interpreted here; the SDO dialog looks for
-// the few it needs.
+// Reads an EDS file for its section structure: every section header becomes
+// a node of the object tree, every other line is kept verbatim as a line of
+// its section. Only ParameterName is read here, for the tree's tooltips; the
+// SDO dialog looks for the few keys it needs.
+//
+// The file is read as UTF-8 when it is well-formed UTF-8 and as Windows-1252
+// otherwise (a byte-order mark is skipped); names and lines are UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +21,8 @@
 namespace tervix {
 
 constexpr std::string_view kEdsRootText = "Electronic data sheet";
-// Longer section names are cut to this many characters before anything else
-// is read from them.
+// Longer section names are cut to this many characters (not bytes) before
+// anything else is read from them.
 constexpr std::size_t kEdsMaxSectionName = 255;
 // The parent of a node that hangs directly under the root.
 constexpr std::size_t kEdsRoot = static_cast<std::size_t>(-1);
@@ -57,6 +60,10 @@ struct EdsWarning {
     std::uint64_t count;
 };
 
+// The value of the node's first key line whose key is "ParameterName" in any
+// letter case, blanks around key and value dropped; empty when there is none.
+std::string_view ParameterName(const EDSNode& node);
+
 // A fixed text describing the kind, e.g. "key line before any section, dropped".
 std::string_view EdsWarningText(EdsWarningKind kind);
 
@@ -67,7 +74,7 @@ std::string_view EdsWarningText(EdsWarningKind kind);
 // section before it.
 class EdsTree {
 public:
-    // The text entry point. Lines end at CR LF, LF or CR.
+    // The text entry point: the file's bytes. Lines end at CR LF, LF or CR.
     static EdsTree Parse(std::string text);
 
     EdsTree(EdsTree&&) noexcept = default;

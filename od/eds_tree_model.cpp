@@ -83,9 +83,18 @@ int EdsTreeModel::columnCount(const QModelIndex&) const
 
 QVariant EdsTreeModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
         return {};
-    if (const EDSNode* node = Node(index))
+    const EDSNode* node = Node(index);
+    if (role == Qt::ToolTipRole && node) {
+        // The node text is the bare section name; its name in words comes here.
+        const std::string_view name = tervix::ParameterName(*node);
+        return name.empty() ? QVariant()
+                            : QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    }
+    if (role != Qt::DisplayRole)
+        return {};
+    if (node)
         return QString::fromStdString(node->Text());
     return QString::fromLatin1(tervix::kEdsRootText.data(),
                                static_cast<qsizetype>(tervix::kEdsRootText.size()));

@@ -1,5 +1,6 @@
 // The object tree as a model over the EDS reader's nodes: no item objects,
 // so a file of tens of thousands of sections is shown as soon as it is read.
+// A node shows its section's name; its tooltip is the section's ParameterName.
 #pragma once
 
 #include "eds_reader.h"

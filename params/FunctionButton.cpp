@@ -6,9 +6,10 @@ using namespace tervix;
 
 namespace {
 
-QString Latin1(const std::string& s)
+// The configuration's texts are UTF-8, whatever the file's encoding was.
+QString Utf8(const std::string& s)
 {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 } // namespace
@@ -32,9 +33,9 @@ TFunctions::TFunctions(QGroupBox* groupBox, const ConfigLines& lines) : QObject(
             auto* button = new TFnButton(n, groupBox);
             button->setGeometry(c * width + 2, r * height + 16, width, height);
             const ButtonDefinition& d = definitions[static_cast<std::size_t>(n)];
-            button->setText(Latin1(d.caption));
-            button->setToolTip(Latin1(d.hint).replace(u'\r', u'\n'));
-            button->Description = Latin1(d.description);
+            button->setText(Utf8(d.caption));
+            button->setToolTip(Utf8(d.hint).replace(u'\r', u'\n'));
+            button->Description = Utf8(d.description);
             button->IndexSub = d.indexSub;
             button->Kind = d.kind;
             button->Configured = d.configured;

@@ -99,7 +99,7 @@ TParamSheet::TParamSheet(QWidget* page, const PageSection& section, int pageNumb
     for (const ParamRow& row : section.rows) {
         auto cell = std::make_unique<TFillCell>();
         cell->IndexSub = base + row.sub;
-        cell->NameLabel = new QLabel(Latin1(row.label), page);
+        cell->NameLabel = new QLabel(QString::fromUtf8(row.label.data(), static_cast<qsizetype>(row.label.size())), page);
         cell->ValueEdit = new QLineEdit(page);
         cell->ValueEdit->setProperty("tag", position++);
         cell->ValueEdit->installEventFilter(selectOnEntry);
@@ -181,10 +181,14 @@ TParameters::TParameters(QTabWidget* pageControl, const std::string& fileName)
         return;
     }
     lines_ = std::move(load.lines);
-    std::vector<IgnoredLine> ignored; // the window stays silent about them
-    Configuration config;
-    for (std::size_t p = 0; p < kPageCount; ++p)
-        config.pages[p] = ReadPageSection(lines_, p, ignored);
+    // Ignored lines go unsaid (tervix-cli conf lists them); a text cut short
+    // is said once, as the rows and buttons are built from what was kept.
+    const Configuration config = ReadConfiguration(lines_);
+    for (const std::string& cut : CutReports(lines_, config.buttons))
+        loadWarning_ += u'\n' + QString::fromStdString(cut);
+    if (!loadWarning_.isEmpty())
+        loadWarning_.prepend(QString::fromLocal8Bit(fileName.c_str()) +
+                             QStringLiteral(" was read only in part:"));
     for (int tab = 0; tab < pageControl->count(); ++tab) {
         QWidget* page = pageControl->widget(tab);
         page->setProperty("tag", 0);

@@ -84,12 +84,15 @@ class TParameters final : public QObject, public tervix::ParameterPages {
 public:
     // Loads the configuration file and builds a sheet for every page of
     // `pageControl` that has rows. When the file cannot be read nothing is
-    // built and LoadError() says why.
+    // built and LoadError() says why; when its text was cut short (a NUL
+    // byte, the size limit, a button's text limit) the rest is built and
+    // LoadWarning() says where.
     TParameters(QTabWidget* pageControl, const std::string& fileName);
     ~TParameters() override;
 
     bool Loaded() const { return loadError_.isEmpty(); }
     const QString& LoadError() const { return loadError_; }
+    const QString& LoadWarning() const { return loadWarning_; }
     const tervix::ConfigLines& ConfigLines() const { return lines_; }
     int SheetCount() const { return sheetCount_; }
     TParamSheet* Sheet(int page) const; // null for a page without rows
@@ -112,6 +115,7 @@ private:
     QTabWidget* pageControl_;
     tervix::ConfigLines lines_;
     QString loadError_;
+    QString loadWarning_;
     std::array<TParamSheet*, tervix::kPageCount> sheets_{};
     int sheetCount_ = 0;
     QWidget* objectTreePage_ = nullptr;

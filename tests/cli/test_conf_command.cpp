@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -143,8 +145,86 @@ TEST(CliConfTest, JsonOfAnEmptyFileIgnoresNothing)
 {
     const Result r = RunConf("", true);
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(r.out.ends_with("\"enabled\": false}\n  ],\n  \"ignored\": []\n}\n")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\"enabled\": false}\n  ],\n  \"cuts\": [],\n  \"ignored\": []\n}\n"))
+        << r.out;
 }
+
+// The columns line up by characters, however many bytes a UTF-8 label takes.
+TEST(CliConfTest, ColumnsCountCharacters)
+{
+    const Result r = RunConf("x\nsheet Standard\nitem1=\xC2\xB0\xC2\xB0\xC2\xB0'\nitem2=abcd'\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.starts_with("Standard: header on line 2, 2 rows\n"
+                                  "  01  \xC2\xB0\xC2\xB0\xC2\xB0   21000001\n"
+                                  "  02  abcd  21000002\n"))
+        << r.out;
+}
+
+// ---- Where the text was cut short ---------------------------------------------
+
+struct CutCase {
+    const char* name;
+    std::string file; // "-": `text` on standard input
+    std::string text;
+    std::string shown; // a part of the text output, "" for none
+    std::string cut;   // the one line under "Cut short:"
+};
+
+void PrintTo(const CutCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CliConfCutTest : public testing::TestWithParam<CutCase> {};
+
+TEST_P(CliConfCutTest, KeepsWhatFitsSaysWhereAndExitsWithOne)
+{
+    const CutCase& c = GetParam();
+    const Result text = RunTool({"conf", c.file}, c.text);
+    EXPECT_EQ(text.status, 1);
+    EXPECT_NE(text.out.find(c.shown), std::string::npos) << text.out.substr(0, 2000);
+    EXPECT_TRUE(text.out.ends_with("Ignored lines:\nCut short:\n  " + c.cut + "\n"))
+        << text.out.substr(0, 2000);
+    const Result json = RunTool({"conf", "--json", c.file}, c.text);
+    EXPECT_EQ(json.status, 1);
+    EXPECT_TRUE(json.out.ends_with("  \"cuts\": [\n    \"" + c.cut + "\"\n  ],\n  \"ignored\": []\n}\n"));
+}
+
+std::string Repeated(std::string_view piece, std::size_t times)
+{
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i)
+        out += piece;
+    return out;
+}
+
+const std::string kButtons = "[FunctionButtons]\n";
+const std::string kTare = "fbutton 5='Tare' 'Tare the scale' 'RPDO2 command 01' 01,RPDO2,\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, CliConfCutTest,
+    testing::Values(
+        CutCase{"NulByte", "-", std::string("x\nsheet Standard\nitem1=A'") + '\0' + "item2=B'\n", ", 1 row\n",
+                "a NUL byte at byte 26 ends the text; the rest of the file is not read"},
+        CutCase{"DevZero", "/dev/zero", "", "Standard: no section\n",
+                "a NUL byte at byte 1 ends the text; the rest of the file is not read"},
+        // The limit falls inside a degree sign: the text stays UTF-8 without it.
+        CutCase{"LongerThanTheLimit", "-",
+                kButtons + "fbutton 5='\xC2\xB0' 'B' 'C' 2000,DIRECT,\n" + std::string(4194249, 'x') +
+                    "\xC2\xB0\xC2\xB0",
+                "  5 \"\xC2\xB0\" DIRECT", "the file is longer than 4194304 bytes; the rest is not read"},
+        // The caption grows by "Tare", 4 bytes a definition, to 1024 bytes; the
+        // description (caption, " - ", 14 bytes) passes them first, on the 252nd.
+        CutCase{"FiftyThousandDefinitionsOfOneButton", "-", kButtons + Repeated(kTare, 50000),
+                "  5 \"" + Repeated("Tare", 256) + "\" RPDO2",
+                "line 253: the texts of button 5 reach 1024 bytes and are cut there"},
+        // 800 bytes, " - ", then of 400 euro signs (3 bytes each) the 73 that fit.
+        CutCase{"HintCutBetweenCharacters", "-",
+                kButtons + "fbutton 5='X' '" + Repeated("\xC2\xB0", 400) + "' '" +
+                    Repeated("\xE2\x82\xAC", 400) + "' 2000,DIRECT,\n",
+                "hint \"" + Repeated("\xC2\xB0", 400) + " - " + Repeated("\xE2\x82\xAC", 73) + "\"\n",
+                "line 2: the texts of button 5 reach 1024 bytes and are cut there"}),
+    [](const testing::TestParamInfo<CutCase>& info) { return std::string(info.param.name); });
 
 // ---- Every reason a line is ignored -----------------------------------------
 
@@ -240,6 +320,24 @@ TEST_F(CliConfFileTest, ExitStatuses)
     const Result help = RunTool({"conf", "--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.starts_with("Usage: tervix-cli conf [--json] [FILE|-]\n")) << help.out;
+}
+
+// A pipe whose writer stays but sends nothing more is read for a second at most.
+TEST_F(CliConfFileTest, PipeThatDoesNotEndIsCut)
+{
+    const std::string fifo = Path("Tervix.conf");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int held = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK); // a writer that stays
+    ASSERT_GE(held, 0);
+    const std::string text = "x\nsheet Trigger\nitem1=Level'\n";
+    ASSERT_EQ(::write(held, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    const Result r = RunTool({"conf", fifo});
+    ::close(held);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("Trigger: header on line 2, 1 row\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(r.out.ends_with("Cut short:\n  the file did not end within 1000 ms; reading stopped after " +
+                                std::to_string(text.size()) + " bytes\n"))
+        << r.out;
 }
 
 // The window reads "Tervix.conf" from the working directory; so does the command.

@@ -108,6 +108,52 @@ TEST(CliDecodeTest, CountsFramesPerFunctionCodeAfterTheLines)
         << r.out;
 }
 
+// Input of another kind (a saved log, a configuration file) is no trace: each
+// line is named, and the exit status says that nothing was a frame.
+struct KindCase {
+    const char* name;
+    std::vector<std::string_view> args;
+    std::string input;
+    int status;
+    std::string err;
+};
+
+void PrintTo(const KindCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class CliDecodeInputKindTest : public testing::TestWithParam<KindCase> {};
+
+TEST_P(CliDecodeInputKindTest, ExitStatusSaysWhetherAnyLineWasAFrame)
+{
+    const Result r = RunTool(GetParam().args, GetParam().input);
+    EXPECT_EQ(r.status, GetParam().status);
+    EXPECT_EQ(r.err, GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, CliDecodeInputKindTest,
+    testing::Values(
+        KindCase{"SavedWindowLog",
+                 {"decode"},
+                 "12:00:01.250 SFF: TPDO1 addr=05 Data= 0A\n12:00:01.260 SFF: SYNC  addr=00 Data=\n",
+                 kExitCannotOpen,
+                 "tervix-cli decode: line 1: skipped, not a CAN frame\n"
+                 "tervix-cli decode: line 2: skipped, not a CAN frame\n"
+                 "tervix-cli decode: no line of the input is a CAN frame\n"},
+        KindCase{"OneFrameAmongOtherLines",
+                 {"decode"},
+                 "# rig\n705#05\nnoise\n",
+                 kExitOk,
+                 "tervix-cli decode: line 1: skipped, not a CAN frame\n"
+                 "tervix-cli decode: line 3: skipped, not a CAN frame\n"},
+        KindCase{"Empty", {"decode"}, "", kExitOk, ""},
+        KindCase{"BlankLinesOnly", {"decode"}, "\n\n", kExitOk, ""},
+        // Adapter text is what the serial adapter sends besides frames.
+        KindCase{"AdapterTextOnly", {"decode", "--packets"}, "OK\rready\r", kExitOk, ""}),
+    [](const testing::TestParamInfo<KindCase>& info) { return std::string(info.param.name); });
+
 TEST(CliDecodeTest, CountsAloneForAnEmptyInputPrintNothing)
 {
     const Result r = RunTool({"decode", "--counts"}, "");
@@ -222,7 +268,8 @@ TEST(CliDecodeTest, WriteFailureIsReportedNotHidden)
     std::ostringstream err;
     out.setstate(std::ios::badbit);
     EXPECT_EQ(RunCli(std::vector<std::string_view>{"decode"}, {in, out, err}), kExitIoError);
-    EXPECT_NE(err.str().find("tervix-cli decode: error writing the output: "), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("tervix-cli decode: error writing the output: "), std::string::npos)
+        << err.str();
 }
 
 struct UsageCase {

@@ -1,6 +1,9 @@
 #include "config_file.h"
+#include "hex_text.h"
 
 #include <gtest/gtest.h>
+
+#include <iconv.h>
 
 #include <algorithm>
 #include <optional>
@@ -46,9 +49,87 @@ INSTANTIATE_TEST_SUITE_P(
                     SplitCase{"LfCrIsTwoEnds", "a\n\rb", {"a", "", "b"}},
                     SplitCase{"EmptyLinesKept", "\n\na\r\r", {"", "", "a", ""}},
                     SplitCase{"NulEndsTheText", "a\nb\0c\nd"s, {"a", "b"}},
-                    SplitCase{"NulFirst", "\0a\n"s, {}},
-                    SplitCase{"Latin1BytesKept", "Gewicht \xB0\xE9\xFF", {"Gewicht \xB0\xE9\xFF"}}),
+                    SplitCase{"NulFirst", "\0a\n"s, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The text's encoding -----------------------------------------------------
+
+struct EncodingCase {
+    const char* name;
+    std::string bytes;
+    Lines lines; // UTF-8
+    TextEncoding encoding;
+};
+
+class ConfigEncodingTest : public testing::TestWithParam<EncodingCase> {};
+
+TEST_P(ConfigEncodingTest, DecidedOnceForTheWholeText)
+{
+    const ConfigLines lines = ConfigLines::FromText(GetParam().bytes);
+    EXPECT_EQ(AllLines(lines), GetParam().lines);
+    EXPECT_EQ(lines.Encoding(), GetParam().encoding);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ConfigEncodingTest,
+    testing::Values(
+        EncodingCase{"Utf8Degree",
+                     "Temp \xC2\xB0"
+                     "C",
+                     {"Temp \xC2\xB0"
+                      "C"},
+                     TextEncoding::Utf8},
+        // One byte that is no UTF-8 decides for every line, the valid ones too.
+        EncodingCase{"OneBadByteDecidesAll",
+                     "\xC2\xB0\n\xB0",
+                     {"\xC3\x82\xC2\xB0", "\xC2\xB0"},
+                     TextEncoding::Windows1252},
+        EncodingCase{"BomSkipped",
+                     "\xEF\xBB\xBF[FunctionButtons]\r\nfbutton",
+                     {"[FunctionButtons]", "fbutton"},
+                     TextEncoding::Utf8},
+        EncodingCase{"BomThenWindows1252",
+                     "\xEF\xBB\xBF"
+                     "a\xB0",
+                     {"a\xC2\xB0"},
+                     TextEncoding::Windows1252},
+        EncodingCase{"OverlongSlashIsNoUtf8", "\xC0\xAF", {"\xC3\x80\xC2\xAF"}, TextEncoding::Windows1252},
+        EncodingCase{
+            "SurrogateIsNoUtf8", "\xED\xA0\x80", {"\xC3\xAD\xC2\xA0\xE2\x82\xAC"}, TextEncoding::Windows1252},
+        EncodingCase{"FourByteUtf8", "\xF0\x9F\x98\x80", {"\xF0\x9F\x98\x80"}, TextEncoding::Utf8},
+        EncodingCase{"AboveU10FFFFIsNoUtf8",
+                     "\xF4\x90\x80\x80",
+                     {"\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC"},
+                     TextEncoding::Windows1252}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Each upper byte alone (never UTF-8) against the system's iconv; the five
+// bytes Windows-1252 leaves unassigned become the C1 controls of their value.
+TEST(ConfigEncodingTest, EveryUpperByteAsIconvReadsWindows1252)
+{
+    const iconv_t cd = iconv_open("UTF-8", "CP1252");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    int unassigned = 0;
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        char in[1] = {static_cast<char>(b)};
+        char out[8] = {};
+        char* inPtr = in;
+        char* outPtr = out;
+        std::size_t inLeft = 1;
+        std::size_t outLeft = sizeof out;
+        std::string expected;
+        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1)) {
+            ++unassigned;
+            expected = {'\xC2', static_cast<char>(b)};
+        } else {
+            expected.assign(out, outPtr);
+        }
+        EXPECT_EQ(AllLines(ConfigLines::FromText(std::string(1, static_cast<char>(b)))), Lines{expected})
+            << std::hex << b;
+    }
+    iconv_close(cd);
+    EXPECT_EQ(unassigned, 5);
+}
 
 // ---- The whole-line search --------------------------------------------------
 
@@ -118,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
         PageCase{"LowerCaseHeader", "x\nsheet standard\nitem1=A'", 0, 1, {"01  A"}},
         PageCase{"CaptionWithSpace", "x\r\nSheet MASS FLOW\r\nitem1=Flow'\r\n", 3, 1, {"01  Flow"}},
         PageCase{"HeaderWithTrailingSpace", "x\nsheet Filling \nitem1=A'\n", 2, std::nullopt, {}},
-        PageCase{"UpperCaseItemEnds", "x\nsheet Filling\nitem1=A'\nITEM2=B'\nitem3=C'\n", 2, 1, {"01  A"}},
+        PageCase{"UpperCaseItemEnds", "x\nsheet Filling\nitem1=A'\nITEM2=B'\n", 2, 1, {"01  A"}},
         PageCase{
             "ItemAnywhereInLine", "x\nsheet Filling\n  a item'\nxxxxxxitem'\n", 2, 1, {"01  em", "02  item"}},
         PageCase{"NoItemLines", "x\nsheet Filling\n[FunctionButtons]\n", 2, 1, {}},
@@ -168,6 +249,45 @@ TEST(PageSectionTest, ItemLinesAfterThe32ndAreIgnored)
     EXPECT_EQ(ignored[2].line, 36u);
     EXPECT_EQ(ignored[0].reason, "item line after the page's 32nd");
 }
+
+// Item lines parted from their page's list are never rows; comments that
+// mention items, and the lines of other sections, are no such lines.
+struct DroppedItemCase {
+    const char* name;
+    std::string text;
+    std::vector<std::size_t> ignored; // "item line after the page's list has ended"
+};
+
+class DroppedItemLineTest : public testing::TestWithParam<DroppedItemCase> {};
+
+TEST_P(DroppedItemLineTest, ListedUpToTheNextHeader)
+{
+    const Configuration config = ReadConfiguration(ConfigLines::FromText(GetParam().text));
+    std::vector<std::size_t> lines;
+    for (const IgnoredLine& i : config.ignored) {
+        EXPECT_EQ(i.reason, "item line after the page's list has ended") << i.line;
+        lines.push_back(i.line);
+    }
+    EXPECT_EQ(lines, GetParam().ignored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DroppedItemLineTest,
+    testing::Values(
+        DroppedItemCase{"AfterABlankLine", "x\nsheet Trigger\nitem1=A'\n\nitem2=B'\nitem3=C'\n", {4, 5}},
+        DroppedItemCase{"AfterALineWithoutItem", "x\nsheet Trigger\nitem1=A'\nITEM2=B'\nitem3=C'\n", {4}},
+        DroppedItemCase{"PageWithoutRows", "x\nsheet Trigger\n\nitem1=A'\n", {3}},
+        DroppedItemCase{
+            "CommentsAreNot", "x\nsheet Trigger\nitem1=A'\n\n; the item lines\n   ;item\n\t; item\n", {6}},
+        DroppedItemCase{
+            "NextPageHeaderEndsIt", "x\nsheet Trigger\nitem1=A'\n\nSHEET FILLING\nitem1=B'\n", {}},
+        DroppedItemCase{
+            "AnyBracketLineEndsIt",
+            "x\nsheet Trigger\nitem1=A'\n\n[FunctionButtons]\nfbutton 1='item' 'B' 'C' 2000,DIRECT,\n",
+            {}},
+        DroppedItemCase{"OtherSheetHeaderEndsIt", "x\nsheet Trigger\n\nsheet Extra\nitem1=A'\n", {}},
+        DroppedItemCase{"NoSectionNoReport", "sheet Trigger\n\nitem1=A'\n", {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- One definition line ----------------------------------------------------
 
@@ -332,12 +452,27 @@ INSTANTIATE_TEST_SUITE_P(
         SectionCase{"SpacesOnlyEnd",
                     "[FunctionButtons]\n   \nfbutton 1='A' 'B' 'C' 2000,DIRECT,\n",
                     {kSNet, kSGross, kSFlow},
-                    {}},
+                    {{2, "button definition after the section has ended"}}},
         SectionCase{
             "UpperCaseKeywordEnds",
             "[FunctionButtons]\nFbutton 1='A' 'B' 'C' 2000,DIRECT,\nfbutton 2='A' 'B' 'C' 2000,DIRECT,\n",
             {kSNet, kSGross, kSFlow},
-            {}},
+            {{2, "button definition after the section has ended"}}},
+        // What follows the next header belongs to another section.
+        SectionCase{
+            "OnlyUpToTheNextHeader",
+            "[FunctionButtons]\n"
+            "fbutton 1='A' 'B' 'C' 2000,DIRECT,\n"
+            "note\n"
+            "\n"
+            "; fbutton 9 is spare\n"
+            "fbutton 2='A' 'B' 'C' 2000,DIRECT,\n"
+            "[Other tool]\n"
+            "fbutton 3='A' 'B' 'C' 2000,DIRECT,\n"
+            "Sheet Standard\n"
+            "fbutton 4='A' 'B' 'C' 2000,DIRECT,\n",
+            {{1, "A", "A - B", "B - C", 0x20000000, ButtonKind::Direct, true, true}, kSNet, kSGross, kSFlow},
+            {{5, "button definition after the section has ended"}}},
         // Captions add up; an unknown kind word leaves the kind an earlier line gave.
         SectionCase{"RepeatedDefinition",
                     "[FunctionButtons]\n"
@@ -410,5 +545,68 @@ TEST(ConfigurationTest, IgnoredLinesOfPagesAndButtonsComeInLineOrder)
     EXPECT_EQ(config.pages[2].rows.size(), 32u);
     EXPECT_FALSE(config.buttons[1].configured); // the second header is never read
 }
+
+// ---- Positions count characters, whatever the encoding ----------------------
+
+// The rows of every page, and each button the file gave a caption or an
+// address: caption, IndexSub, configured or not.
+std::string Render(const Configuration& config)
+{
+    std::string out;
+    for (const PageSection& page : config.pages)
+        for (const ParamRow& row : page.rows)
+            out += "[" + row.label + "]\n";
+    for (std::size_t n = 0; n < 82; ++n) {
+        const ButtonDefinition& b = config.buttons[n];
+        if (!b.caption.empty() || b.configured)
+            out += std::to_string(n) + " [" + b.caption + "] " + Hex8(b.indexSub) +
+                   (b.configured ? "\n" : " -\n");
+    }
+    return out;
+}
+
+// `text` with each '~' standing for a degree sign, one byte in Windows-1252
+// and two in UTF-8; `expected` holds it in UTF-8.
+struct PositionCase {
+    const char* name;
+    std::string text;
+    std::string expected;
+};
+
+std::string WithDegree(const std::string& text, std::string_view degree)
+{
+    std::string out;
+    for (const char c : text)
+        out += c == '~' ? std::string(degree) : std::string(1, c);
+    return out;
+}
+
+class SameInBothEncodingsTest : public testing::TestWithParam<PositionCase> {};
+
+TEST_P(SameInBothEncodingsTest, LabelsAndButtonFields)
+{
+    const PositionCase& c = GetParam();
+    const std::string expected = WithDegree(c.expected, "\xC2\xB0");
+    const ConfigLines windows1252 = ConfigLines::FromText(WithDegree(c.text, "\xB0"));
+    const ConfigLines utf8 = ConfigLines::FromText(WithDegree(c.text, "\xC2\xB0"));
+    ASSERT_EQ(windows1252.Encoding(), TextEncoding::Windows1252);
+    ASSERT_EQ(utf8.Encoding(), TextEncoding::Utf8);
+    EXPECT_EQ(Render(ReadConfiguration(windows1252)), expected) << "Windows-1252";
+    EXPECT_EQ(Render(ReadConfiguration(utf8)), expected) << "UTF-8";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SameInBothEncodingsTest,
+    testing::Values(
+        PositionCase{"KeyOfSixCharacters", "x\nsheet Standard\nitem~=Temp ~C'\n", "[01  Temp ~C]\n"},
+        PositionCase{"LabelOf57Characters", "x\nsheet Standard\nitem1=" + std::string(60, '~') + "\n",
+                     "[01  " + std::string(57, '~') + "]\n"},
+        PositionCase{"EighthCharacterSkipped", "[FunctionButtons]\nfbutton~12='A~' 'B' 'C' 2000,DIRECT,\n",
+                     "12 [A~] 20000000\n"},
+        // The last character never belongs to a text, and is never cut in two.
+        PositionCase{"LastCharacterOutsideTheText", "[FunctionButtons]\nfbutton 5='A~", "5 [A] 00000000 -\n"},
+        PositionCase{"SeparatorBeforeTheIndex", "[FunctionButtons]\nfbutton 5='A' 'B' 'C'~2000sub1,DIRECT,\n",
+                     "5 [A] 20000001\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

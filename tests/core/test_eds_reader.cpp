@@ -52,6 +52,14 @@ TEST_P(EdsTreeShape, NodesTextsAddressesAndLines)
 
 const std::string kA255(255, 'A');
 const std::string kSubBeyondCut = "1000" + std::string(251, 'x');
+std::string Degrees(std::size_t n)
+{
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i)
+        s += "\xC2\xB0";
+    return s;
+}
+const std::string kDegrees300 = Degrees(300);
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, EdsTreeShape,
@@ -79,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "A=1\n[1000sub1]\nB=2\n[1000]\n[1000sub2]\n",
                  "[1000sub1] 10000001|B=2\n[1000] 10000000\n  [1000sub2] 10000002\n"},
         TreeCase{"NameCutAt255", "[" + kA255 + "BCD]\n", "[" + kA255 + "] AAAA0000\n"},
+        TreeCase{"NameCutAt255CharactersNotBytes", "[" + kDegrees300 + "]\n",
+                 "[" + kDegrees300.substr(0, 510) + "] 00000000\n"},
         TreeCase{"SubBeyondTheCutMakesAnObject", "[1000]\n[" + kSubBeyondCut + "sub5]\n",
                  "[1000] 10000000\n[" + kSubBeyondCut + "] 10000000\n"},
         TreeCase{"EmptyText", "", ""}, TreeCase{"OnlyLineEnds", "\r\n\n\r", ""}));
@@ -116,6 +126,19 @@ TEST(EdsReader, WarningsAreCountedWithTheirFirstLine)
     EXPECT_TRUE(EdsTree::Parse("[1000]\nA=1\n[1000sub0]\n").Warnings().empty());
 }
 
+TEST(EdsReader, ParameterNameIsTheKeysValueInAnyCase)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"[1000]\nParameterName=Device type\n", "Device type"},
+        {"[1000]\nDataType=7\nparametername = Device type \t\nParameterName=Second\n", "Device type"},
+        {"[1000]\n\tPARAMETERNAME\t=x\n", "x"},
+        {"[1000]\nParameterName=\n", ""},
+        {"[1000]\nParameterNames=x\nDescription=ParameterName=x\nParameterName\n", ""},
+        {"[1000]\n", ""}};
+    for (const auto& [text, name] : cases)
+        EXPECT_EQ(ParameterName(EdsTree::Parse(text).Nodes().at(0)), name) << text;
+}
+
 TEST(EdsReader, ViewsSurviveMovingTheTree)
 {
     // Short enough to live inside a string object: the tree must keep it elsewhere.
@@ -150,7 +173,7 @@ TEST(EdsReader, VendorShapedFileWithCrLf)
               "|Description=Load cell module LC-1\n"
               "[DeviceInfo] 00DE0000|VendorName=Example Scales|VendorNumber=0x00000123|ProductName=LC-1"
               "|BaudRate_250=1|NrOfRXPDO=1|NrOfTXPDO=1\n"
-              "[Comments] 000C0000|Lines=1|Line1=Temperature in \xB0"
+              "[Comments] 000C0000|Lines=1|Line1=Temperature in \xC2\xB0"
               "C\n"
               "[MandatoryObjects] 00000000|SupportedObjects=2|1=0x1000|2=0x1018\n"
               "[1000] 10000000|ParameterName=Device type|ObjectType=0x7|DataType=0x0007|AccessType=ro"

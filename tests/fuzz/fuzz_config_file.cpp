@@ -4,6 +4,7 @@
 // promises whatever the input.
 #include "config_file.h"
 #include "fuzz_check.h"
+#include "text_encoding.h"
 
 #include <algorithm>
 #include <cstring>
@@ -15,19 +16,25 @@ using namespace tervix;
 
 namespace {
 
+bool IsUtf8(std::string_view text)
+{
+    // A leading "x" keeps a byte-order mark in the text from being skipped.
+    return DecodeText("x" + std::string(text)).encoding == TextEncoding::Utf8;
+}
+
 void CheckLines(std::string_view text, const ConfigLines& lines)
 {
-    // Joined again with LF, the lines give the text before any NUL, with its
-    // line ends made LF and one final line end dropped.
+    // Joined again with LF, the lines give the text before any NUL as UTF-8,
+    // with its line ends made LF and one final line end dropped.
     std::string expected;
-    const std::string_view upToNul = text.substr(0, text.find('\0'));
-    for (std::size_t i = 0; i < upToNul.size(); ++i) {
-        if (upToNul[i] == '\r') {
+    const std::string utf8 = DecodeText(std::string(text.substr(0, text.find('\0')))).utf8;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if (utf8[i] == '\r') {
             expected.push_back('\n');
-            if (i + 1 < upToNul.size() && upToNul[i + 1] == '\n')
+            if (i + 1 < utf8.size() && utf8[i + 1] == '\n')
                 ++i;
         } else {
-            expected.push_back(upToNul[i]);
+            expected.push_back(utf8[i]);
         }
     }
     if (!expected.empty() && expected.back() == '\n')
@@ -38,7 +45,8 @@ void CheckLines(std::string_view text, const ConfigLines& lines)
             joined.push_back('\n');
         joined += lines.Line(n);
     }
-    fuzz::Check(joined == expected);
+    fuzz::Check(joined == expected && IsUtf8(joined));
+    fuzz::Check(lines.Cut().has_value() == (text.find('\0') != std::string_view::npos));
 }
 
 void CheckPages(const Configuration& config, const ConfigLines& lines)
@@ -53,14 +61,17 @@ void CheckPages(const Configuration& config, const ConfigLines& lines)
             fuzz::Check(row.sub == i + 1 && row.line == *page.headerLine + i + 1);
             fuzz::Check(row.indexSub == kPages[p].baseIndex * 0x10000u + row.sub);
             fuzz::Check(lines.Line(row.line).find("item") != std::string_view::npos);
+            // Characters, not bytes: the label is whole characters 7..63 at most.
             const std::string_view label = row.label;
-            fuzz::Check(label.size() >= 4 && label.size() <= 4 + 57);
-            fuzz::Check(label.substr(4).find('\'') == std::string_view::npos);
+            fuzz::Check(label.size() >= 4 && CharCount(label) <= 4 + 57);
+            const std::string_view text = label.substr(4);
+            fuzz::Check(text.find('\'') == std::string_view::npos);
             const std::string_view item = lines.Line(row.line);
-            const std::string_view tail = item.size() > 6 ? item.substr(6) : std::string_view();
-            fuzz::Check(label.substr(4) == tail.substr(0, label.size() - 4));
-            fuzz::Check(label.size() - 4 == std::min<std::size_t>(tail.size(), 57) ||
-                        tail[label.size() - 4] == '\'');
+            const std::size_t keyEnd = AdvanceChars(item, 0, 6);
+            const std::string_view tail = keyEnd < item.size() ? item.substr(keyEnd) : std::string_view();
+            fuzz::Check(text == tail.substr(0, text.size()));
+            fuzz::Check(CharCount(text) == std::min<std::size_t>(CharCount(tail), 57) ||
+                        tail[text.size()] == '\'');
         }
     }
 }
@@ -74,7 +85,9 @@ void CheckButtons(const Configuration& config)
         fuzz::Check(b.enabled == (b.configured && !b.caption.empty()));
         const bool fixed = n >= 82 && n <= 84;
         if (b.configured && !fixed)
-            fuzz::Check(b.description.starts_with(b.caption + " - "));
+            fuzz::Check(b.description.starts_with(CutAtCharBoundary(b.caption + " - ", kMaxButtonText)));
+        for (const std::string* t : {&b.caption, &b.description, &b.hint})
+            fuzz::Check(t->size() <= kMaxButtonText && IsUtf8(*t));
     }
     fuzz::Check(config.buttons[83].caption == "S-Gross" && config.buttons[83].indexSub == 0x400000 &&
                 config.buttons[83].kind == ButtonKind::Rpdo1 && config.buttons[83].enabled);
@@ -91,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Configuration config = ReadConfiguration(lines);
     CheckPages(config, lines);
     CheckButtons(config);
+    for (const std::string& cut : CutReports(lines, config.buttons))
+        fuzz::Check(!cut.empty());
     for (std::size_t i = 0; i < config.ignored.size(); ++i) {
         fuzz::Check(config.ignored[i].line < lines.Count() && !config.ignored[i].reason.empty());
         fuzz::Check(i == 0 || config.ignored[i - 1].line < config.ignored[i].line);

@@ -5,6 +5,7 @@
 #include "eds_reader.h"
 #include "fuzz_check.h"
 #include "sdo_texts.h"
+#include "text_encoding.h"
 
 #include <charconv>
 #include <memory>
@@ -36,7 +37,11 @@ void CheckTree(const EdsTree& tree)
     const auto& nodes = tree.Nodes();
     for (std::size_t i = 0; i < nodes.size(); ++i) {
         const EDSNode& n = nodes[i];
-        fuzz::Check(n.name.size() <= kEdsMaxSectionName);
+        fuzz::Check(CharCount(n.name) <= kEdsMaxSectionName);
+        // Names and lines are UTF-8 whatever the file's bytes; a leading "x"
+        // keeps a byte-order mark in them from being skipped.
+        fuzz::Check(DecodeText("x" + std::string(n.name)).encoding == TextEncoding::Utf8);
+        (void)ParameterName(n);
         fuzz::Check(n.name.find_first_of("\r\n") == std::string_view::npos);
         // Sub-objects hang under an earlier object node; objects under the root.
         if (n.parent != kEdsRoot) {

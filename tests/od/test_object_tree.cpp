@@ -84,8 +84,10 @@ TEST_P(LoadEds, ReadsTheDefaultFileOrAsksForOne)
     EXPECT_TRUE(page->TreeView()->isExpanded(root));
     if (c.loaded) {
         // One level only: objects show, their sub-objects stay folded.
-        const QModelIndex identity = page->Model()->index(12, 0, root);
-        EXPECT_EQ(identity.data().toString(), "[1018]");
+        const QModelIndexList found = page->Model()->match(page->Model()->index(0, 0, root), Qt::DisplayRole,
+                                                           "[1018]", 1, Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        const QModelIndex identity = found.first();
         EXPECT_EQ(page->Model()->rowCount(identity), 5);
         EXPECT_FALSE(page->TreeView()->isExpanded(identity));
     }
@@ -96,6 +98,55 @@ INSTANTIATE_TEST_SUITE_P(Files, LoadEds,
                                            LoadCase{"PickedWhenDefaultMissing", false, "picked.EDS", 1, true},
                                            LoadCase{"Cancelled", false, "", 1, false},
                                            LoadCase{"PickedFileMissing", false, "gone.eds", 1, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A node shows the section's name as the file spells it; its tooltip is the
+// section's ParameterName, in either encoding of the file.
+struct TooltipCase {
+    const char* name;
+    QByteArray bytes;
+    const char* section; // UTF-8
+    QString text;
+    QString tooltip; // empty: none
+};
+
+class TreeTooltip : public ::testing::TestWithParam<TooltipCase> {};
+
+TEST_P(TreeTooltip, IsTheParameterName)
+{
+    const TooltipCase& c = GetParam();
+    QTemporaryDir dir;
+    WriteFile(dir.filePath(QStringLiteral("unit.eds")), c.bytes);
+    QWidget sheet;
+    auto* page = new TServiceObjects(&sheet);
+    FakeOpenDialog dialog;
+    dialog.name = dir.filePath(QStringLiteral("unit.eds"));
+    page->LoadEDS(&dialog);
+
+    const EdsTreeModel* model = page->Model();
+    EXPECT_FALSE(model->RootIndex().data(Qt::ToolTipRole).isValid());
+    QModelIndex index;
+    for (std::size_t i = 0; i < model->NodeCount(); ++i)
+        if (model->Tree()->Nodes()[i].name == c.section)
+            index = model->IndexOfNode(i);
+    ASSERT_TRUE(index.isValid());
+    EXPECT_EQ(index.data().toString(), c.text);
+    const QVariant tooltip = index.data(Qt::ToolTipRole);
+    EXPECT_EQ(tooltip.isValid(), !c.tooltip.isEmpty());
+    EXPECT_EQ(tooltip.toString(), c.tooltip);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, TreeTooltip,
+                         ::testing::Values(TooltipCase{"Windows1252",
+                                                       "[6000]\r\nParameterName=Temp \xB0"
+                                                       "C\r\n",
+                                                       "6000", "[6000]", QStringLiteral(u"Temp \u00B0C")},
+                                           TooltipCase{"Utf8",
+                                                       "[6000]\nParameterName=Temp \xC2\xB0"
+                                                       "C\n",
+                                                       "6000", "[6000]", QStringLiteral(u"Temp \u00B0C")},
+                                           TooltipCase{"NoParameterName", "[6000]\nDataType=0x0007\n", "6000",
+                                                       "[6000]", ""}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 constexpr char kSmallEds[] = "; Not a section line\n"
