@@ -2,11 +2,34 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 void ModalMessageSink::ShowMessage(const QString& caption, const QString& text, QMessageBox::Icon icon,
                                    QWidget* owner)
 {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
     box.exec();
+}
+
+void ModalMessageSink::ShowNotice(int id, const QString& caption, const QString& text, QMessageBox::Icon icon,
+                                  QWidget* owner)
+{
+    auto* box = new QMessageBox(icon, caption, text, QMessageBox::Ok, owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    notices_[id] = box;
+    box->show();
+}
+
+void ModalMessageSink::CloseNotice(int id)
+{
+    const auto it = notices_.find(id);
+    if (it == notices_.end())
+        return;
+    // Null when the user has closed it already.
+    if (QMessageBox* box = it->second)
+        box->close();
+    notices_.erase(it);
 }
 
 namespace {
@@ -31,12 +54,33 @@ DeferredMessages::DeferredMessages(MessageSink& sink, QWidget* owner)
 
 void DeferredMessages::Post(const QString& caption, const QString& text, QMessageBox::Icon icon)
 {
+    Enqueue({caption, text, icon});
+}
+
+int DeferredMessages::PostNotice(const QString& caption, const QString& text, QMessageBox::Icon icon)
+{
+    Enqueue({caption, text, icon, ++lastNotice_});
+    return lastNotice_;
+}
+
+void DeferredMessages::Withdraw(int id)
+{
+    const auto queued =
+        std::find_if(queue_.begin(), queue_.end(), [id](const Item& i) { return i.notice == id; });
+    if (queued != queue_.end())
+        queue_.erase(queued);
+    else
+        sink_.CloseNotice(id);
+}
+
+void DeferredMessages::Enqueue(Item item)
+{
     if (queue_.size() >= kCapacity) {
         ++dropped_;
         ++droppedTotal_;
         return;
     }
-    queue_.push_back({caption, text, icon});
+    queue_.push_back(std::move(item));
     if (showing_ || scheduled_)
         return;
     scheduled_ = true;
@@ -56,7 +100,10 @@ void DeferredMessages::ShowPending()
         const Item item = std::move(queue_.front());
         queue_.pop_front();
         emit aboutToShow();
-        sink_.ShowMessage(item.caption, item.text, item.icon, owner_);
+        if (item.notice != 0)
+            sink_.ShowNotice(item.notice, item.caption, item.text, item.icon, owner_);
+        else
+            sink_.ShowMessage(item.caption, item.text, item.icon, owner_);
     }
     showing_ = false;
     if (dropped_ != 0) {

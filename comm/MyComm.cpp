@@ -153,6 +153,7 @@ void TComm::PortChange()
     if (!portBox_ || !speedBox_)
         return;
     timer_->stop();
+    EndLoss();
     if (comNumber_ != 0 && serial_.isOpen())
         emit connectionEvent(QStringLiteral("%1 closed").arg(PortName()));
     if (Adapter* adapter = InUse())
@@ -206,8 +207,17 @@ void TComm::OnLost(Adapter* adapter, const QString& why)
     if (usb_)
         nextReopenTry_ = usb_->Clock().Now() + std::chrono::milliseconds(kReopenIntervalMs);
     const QString line = QStringLiteral("%1 lost: %2; it reopens when the device is back").arg(PortName(), why);
+    lossReported_ = true;
     emit connectionEvent(line);
     emit adapterLost(line);
+}
+
+void TComm::EndLoss()
+{
+    if (!lossReported_)
+        return;
+    lossReported_ = false;
+    emit lossOver();
 }
 
 void TComm::TryReopen()
@@ -224,6 +234,7 @@ void TComm::TryReopen()
         timerSendFailures_ = 0;
         UpdateInfo();
         emit connectionEvent(QStringLiteral("%1 back, reopened").arg(PortName()));
+        EndLoss();
     }
 }
 

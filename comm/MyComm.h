@@ -84,6 +84,9 @@ signals:
     void connectionEvent(const QString& line);
     // The adapter in use went away by itself: one message for the user.
     void adapterLost(const QString& message);
+    // What adapterLost said holds no more: the adapter is back, or the user
+    // picked a port.
+    void lossOver();
 
 private:
     // The adapter the port number selects; null when the USB channel is gone.
@@ -92,6 +95,7 @@ private:
     void UpdateInfo();
     void OnLost(Adapter* adapter, const QString& why);
     void TryReopen();
+    void EndLoss();
     QString PortName() const;
     tervix::TimePoint Now() const;
 
@@ -109,5 +113,6 @@ private:
     QString info_;
     int timerSendFailures_ = 0;
     std::optional<tervix::TimePoint> nextReopenTry_;
+    bool lossReported_ = false;
     tervix::BusStatistics stats_;
 };

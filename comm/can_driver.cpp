@@ -23,3 +23,9 @@ void CanDriver::setStatusText(const QString& text)
     status_ = text;
     emit statusChanged(status_);
 }
+
+void CanDriver::setStatus(const QString& name, const QString& state)
+{
+    name_ = name;
+    setStatusText(name + QStringLiteral(": ") + state);
+}

@@ -42,15 +42,19 @@ public:
     // The rate the interface runs at, in bit/s; 0 when it cannot be read.
     virtual std::uint32_t interfaceBitRate() const { return 0; }
 
-    // What the back-end is and how it is doing.
+    // What the back-end is and how it is doing: "NAME: STATE".
     QString statusText() const { return status_; }
+    // The back-end alone, without its state; empty when it has not said.
+    QString name() const { return name_; }
 
 signals:
     void statusChanged(const QString& text);
 
 protected:
     void setStatusText(const QString& text);
+    void setStatus(const QString& name, const QString& state);
 
 private:
+    QString name_;
     QString status_;
 };

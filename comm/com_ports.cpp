@@ -1,5 +1,7 @@
 #include "com_ports.h"
 
+#include <QFileInfo>
+
 ComPortMap::ComPortMap()
 {
     for (int n = kFirstPort; n <= kLastPort; ++n)
@@ -23,8 +25,10 @@ QString ComPortMap::defaultPath(int n)
 #endif
 }
 
-bool ComPortMap::addMapping(const QString& mapping, QString* error)
+bool ComPortMap::addMapping(const QString& mapping, QString* error, QString* note)
 {
+    if (note)
+        note->clear();
     auto fail = [&](const QString& why) {
         if (error)
             *error = QStringLiteral("--com %1: %2").arg(mapping, why);
@@ -43,6 +47,11 @@ bool ComPortMap::addMapping(const QString& mapping, QString* error)
     if (path.isEmpty())
         return fail(QStringLiteral("PATH is empty"));
     paths_[static_cast<std::size_t>(n)] = path;
+#ifndef Q_OS_WIN // there COMn is a name, not a file
+    // Said at start: otherwise the port is just missing from the list.
+    if (note && !QFileInfo::exists(path))
+        *note = QStringLiteral("--com %1: %2 does not exist; COM%3 is not listed").arg(mapping, path).arg(n);
+#endif
     return true;
 }
 

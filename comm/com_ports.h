@@ -23,8 +23,10 @@ public:
     static QString defaultPath(int n);
 
     // "N=PATH" with N in 1..99 and a non-empty PATH. On failure nothing
-    // changes and *error (when given) says why.
-    bool addMapping(const QString& mapping, QString* error = nullptr);
+    // changes and *error (when given) says why. A PATH that does not exist
+    // is mapped all the same (the port is then not listed); *note (when
+    // given) says so, and is left empty otherwise.
+    bool addMapping(const QString& mapping, QString* error = nullptr, QString* note = nullptr);
 
     // The device of port n; empty when n is out of range or has none.
     QString path(int n) const;

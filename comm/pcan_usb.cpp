@@ -75,7 +75,7 @@ PcanLightDriver::~PcanLightDriver() = default;
 
 void PcanLightDriver::report(const QString& state)
 {
-    setStatusText(QStringLiteral("PCAN-USB (pcan-light, %1): %2").arg(library_.fileName(), state));
+    setStatus(QStringLiteral("PCAN-USB (pcan-light, %1)").arg(library_.fileName()), state);
 }
 
 DriverResult PcanLightDriver::init(std::uint16_t btr0btr1)

@@ -148,17 +148,17 @@ void ReplayDriver::Load()
 void ReplayDriver::Report()
 {
     reported_ = next_;
-    QString text = QStringLiteral("replay of %1: ").arg(path_);
+    const QString name = QStringLiteral("replay of %1").arg(path_);
     if (!loadError_.isEmpty()) {
-        setStatusText(text + QStringLiteral("cannot read (%1)").arg(loadError_));
+        setStatus(name, QStringLiteral("cannot read (%1)").arg(loadError_));
         return;
     }
-    text += QStringLiteral("%1 of %2 frames").arg(next_).arg(frames_.size());
+    QString text = QStringLiteral("%1 of %2 frames").arg(next_).arg(frames_.size());
     if (skipped_ != 0)
         text += QStringLiteral(", %1 lines skipped").arg(skipped_);
     if (!open_)
         text += QStringLiteral(", not started");
-    setStatusText(text + QStringLiteral(", sends go nowhere"));
+    setStatus(name, text + QStringLiteral(", sends go nowhere"));
 }
 
 DriverResult ReplayDriver::init(std::uint16_t)

@@ -44,7 +44,7 @@ std::uint32_t SerialBusDriver::interfaceBitRate() const
 
 void SerialBusDriver::report(const QString& state)
 {
-    setStatusText(QStringLiteral("%1:%2: %3").arg(plugin_, interface_, state));
+    setStatus(QStringLiteral("%1:%2").arg(plugin_, interface_), state);
 }
 
 void SerialBusDriver::dropDevice()

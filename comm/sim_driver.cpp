@@ -12,7 +12,7 @@ SimDriver::~SimDriver() = default;
 
 void SimDriver::Report(const QString& state)
 {
-    setStatusText(QStringLiteral("simulated unit (node %1): %2").arg(unit_->Node()).arg(state));
+    setStatus(QStringLiteral("simulated unit (node %1)").arg(unit_->Node()), state);
 }
 
 DriverResult SimDriver::init(std::uint16_t btr0btr1)

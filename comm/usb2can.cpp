@@ -322,6 +322,8 @@ void TUSB2CAN::NextSearchRate()
     SetBitrate(tervix::NextSearchBitRateCode(code_));
     steps_.push_back({Step::Wake, 0, WakeFrame()});
     emit searchRateTried(tervix::BitsPerSecondOfCode(code_));
+    // Shown from the moment the rate is chosen, as the log has it.
+    UpdateStatus();
 }
 
 void TUSB2CAN::SearchPoll()
@@ -370,15 +372,20 @@ void TUSB2CAN::SearchPoll()
 QString TUSB2CAN::StatusText() const
 {
     QString text = driver_->statusText();
-    if (text.isEmpty())
+    if (mode_ == Mode::Search) {
+        // The driver opens and closes at every rate tried; what the user
+        // follows is the search, so its state replaces the driver's.
+        text = driver_->name().isEmpty() ? QStringLiteral("USB adapter") : driver_->name();
+        if (!driver_->systemSetsBitRate())
+            text += QStringLiteral(": searching for the node, trying %1")
+                        .arg(Kbit(tervix::BitsPerSecondOfCode(code_)));
+        else if (searchRate_ != 0)
+            text += QStringLiteral(": searching for the node at the interface's rate of %1")
+                        .arg(Kbit(searchRate_));
+        else
+            text += QStringLiteral(": searching for the node at the system's rate");
+    } else if (text.isEmpty()) {
         text = QStringLiteral("USB adapter");
-    if (mode_ == Mode::Search && driver_->systemSetsBitRate()) {
-        text += searchRate_ ? QStringLiteral("; searching for the node at the interface's rate of %1")
-                                  .arg(Kbit(searchRate_))
-                            : QStringLiteral("; searching for the node at the system's rate");
-    } else if (mode_ == Mode::Search) {
-        text += QStringLiteral("; searching for the node, trying %1")
-                    .arg(Kbit(tervix::BitsPerSecondOfCode(code_)));
     }
     if (errorFrames_ > 0)
         text += QStringLiteral("; error frames: %1").arg(errorFrames_);

@@ -91,16 +91,56 @@ TEST_F(AdapterTest, MessageBoxLeavesTheBusBeingReadAndLosesNothing)
     };
     usb->SetBitrate(0x011C); // opens the channel
     Elapse(TUSB2CAN::kSettleWait);
+    const std::size_t atStart = form->Log()->LineCount(); // the window's own lines
     driver->QueueFrame(Frame(0x581, {0x80, 0x00, 0x20, 0x01, 0x06, 0x02, 0x00, 0x00}));
     driver->QueueFrame(Frame(0x705, {0x7F}));
     driver->QueueFrame(Frame(0x080, {}));
     Tick();
     EXPECT_TRUE(sink.messages.empty()); // not inside the tick
-    EXPECT_EQ(form->Log()->LineCount(), 2u);
+    EXPECT_EQ(form->Log()->LineCount(), atStart + 2);
     form->ShowPendingMessages();
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_EQ(countedWhileOpen, 1u);
-    EXPECT_EQ(form->Log()->Line(1), "SFF: SYNC  addr=00 Data= ");
+    EXPECT_EQ(form->Log()->Line(atStart + 1), "SFF: SYNC  addr=00 Data= ");
 }
+
+// The box saying the USB adapter is lost leaves the window usable and goes
+// away by itself when what it says no longer holds.
+enum class LossEnds { BackBeforeShown, BackWhileShown, UserPicksAPort };
+
+class LostAdapterBox : public AdapterTest, public ::testing::WithParamInterface<LossEnds> {};
+
+TEST_P(LostAdapterBox, ClosesWhenTheLossIsOver)
+{
+    usb->SetBitrate(0x0014); // opens the channel
+    Elapse(TUSB2CAN::kSettleWait);
+    driver->onRead = [](tervix::BusFrame&) { return DriverResult::NotOpen; };
+    driver->initResult = DriverResult::Missing;
+    Elapse(3ms);
+    const bool shownFirst = GetParam() != LossEnds::BackBeforeShown;
+    if (shownFirst) {
+        form->ShowPendingMessages();
+        ASSERT_EQ(sink.messages.size(), 1u);
+        EXPECT_TRUE(sink.messages[0].text.startsWith("USB lost: ")) << sink.messages[0].text.toStdString();
+        EXPECT_EQ(sink.openNotices.size(), 1u);
+        EXPECT_EQ(sink.maxOpen, 0); // nothing waited for the box
+    }
+    driver->onRead = nullptr;
+    driver->initResult = DriverResult::Ok;
+    if (GetParam() == LossEnds::UserPicksAPort) {
+        auto* port = Find<QComboBox>("cbxAdaptorPort");
+        emit port->activated(port->currentIndex()); // as the user picks "USB" again
+    } else {
+        Elapse(std::chrono::milliseconds(TComm::kReopenIntervalMs));
+        EXPECT_EQ(form->Log()->Line(form->Log()->LineCount() - 1), "USB back, reopened");
+    }
+    form->ShowPendingMessages();
+    EXPECT_TRUE(sink.openNotices.empty());
+    EXPECT_EQ(sink.messages.size(), shownFirst ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, LostAdapterBox,
+                         ::testing::Values(LossEnds::BackBeforeShown, LossEnds::BackWhileShown,
+                                           LossEnds::UserPicksAPort));
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -176,17 +177,22 @@ TEST_F(StatusOnSimulatedNode, UnitWithoutTpdo1IsGreyedAndEveryUnitAfterNmtStopUn
 TEST_F(StatusOnSimulatedNode, SearchShowsEachRateTriedAndLogsItsSteps)
 {
     Start("node=5,rate=125");
-    std::vector<QString> shown;
+    std::vector<QString> shown; // "Comm Info" while the search runs, each text once
     form->btFindClick();
     EXPECT_EQ(form->FindButton()->text(), "Cancel search");
     // Started by another master: it sends process data at its own rate.
     node->Receive(tervix::MakeFrame(0x000, std::array<std::uint8_t, 2>{0x01, 0x00}), clock.Now());
     Run(3000ms, [&] {
-        const QString tried = info->text().section(QStringLiteral("trying "), 1);
-        if (!tried.isEmpty() && (shown.empty() || shown.back() != tried))
-            shown.push_back(tried);
+        if (usb->Searching() && (shown.empty() || shown.back() != info->text()))
+            shown.push_back(info->text());
     });
-    EXPECT_THAT(shown, ElementsAre("1000 kbit/s", "500 kbit/s", "250 kbit/s", "125 kbit/s"));
+    // Not the driver's opening and closing at each rate: the rate tried.
+    const auto trying = [](const char* rate) {
+        return QStringLiteral("simulated unit (node 5): searching for the node, trying %1")
+            .arg(QLatin1String(rate));
+    };
+    EXPECT_THAT(shown, ElementsAre(trying("1000 kbit/s"), trying("500 kbit/s"), trying("250 kbit/s"),
+                                   trying("125 kbit/s")));
     EXPECT_FALSE(info->text().contains(QStringLiteral("searching"))) << info->text().toStdString();
     EXPECT_THAT(events,
                 ElementsAre("Device search started", "Device search: trying 1000 kbit/s",
@@ -203,12 +209,12 @@ TEST_F(StatusOnSimulatedNode, PressedAgainTheSearchStopsAndTheChannelPollsAtItsR
     emit speed->activated(speed->currentIndex()); // as the user picks it
     Run(500ms);
     form->btFindClick();
-    Run(100ms); // still settling at 1 Mbit/s
+    Run(TForm1::kFindButtonSettle); // a click before would be taken for a late one
     form->btFindClick();
     EXPECT_FALSE(usb->Searching());
     EXPECT_EQ(form->FindButton()->text(), "Find ZT9K");
     EXPECT_THAT(events, ElementsAre("USB bit rate set to 250 kbit/s", "Device search started",
-                                    "Device search: trying 1000 kbit/s",
+                                    "Device search: trying 1000 kbit/s", "Device search: trying 500 kbit/s",
                                     "Device search cancelled; back to 250 kbit/s"));
     // Polling again at 250 kbit/s: the started node's process data arrives.
     form->btNMT_StartClick();
@@ -216,8 +222,44 @@ TEST_F(StatusOnSimulatedNode, PressedAgainTheSearchStopsAndTheChannelPollsAtItsR
     EXPECT_EQ(usb->BitrateCode(), 0x011Cu);
     EXPECT_GT(form->Decoder().Count(tervix::kTpdo1), 0u);
     EXPECT_FALSE(info->text().contains(QStringLiteral("searching")));
-    EXPECT_EQ(events.size(), 4u); // no rate tried after the cancel
+    EXPECT_EQ(events.size(), 5u); // no rate tried after the cancel
 }
+
+// A click that comes just after the button changed its text was meant for
+// the old text: after the search ended on its own, a late "Cancel search"
+// must not start a new one; right after "Find ZT9K", a double click must not
+// cancel.
+struct LateClickCase {
+    bool afterFound;                 // else right after the search started
+    std::chrono::milliseconds delay; // from the change of text to the click
+    bool searching;                  // after the click
+};
+
+class LateFindClick : public StatusOnSimulatedNode, public ::testing::WithParamInterface<LateClickCase> {};
+
+TEST_P(LateFindClick, WithinHalfASecondOfTheChangeIsIgnored)
+{
+    Start("node=5,rate=1000");
+    form->show();
+    QTest::mouseClick(form->FindButton(), Qt::LeftButton);
+    ASSERT_TRUE(usb->Searching());
+    if (GetParam().afterFound) {
+        for (int i = 0; i < 1000 && usb->Searching(); ++i)
+            Run(3ms);
+        ASSERT_FALSE(usb->Searching());
+        ASSERT_EQ(form->FindButton()->text(), "Find ZT9K");
+    }
+    clock.Advance(GetParam().delay);
+    QTest::mouseClick(form->FindButton(), Qt::LeftButton);
+    EXPECT_EQ(usb->Searching(), GetParam().searching);
+    EXPECT_EQ(form->FindButton()->text(), GetParam().searching ? "Cancel search" : "Find ZT9K");
+}
+
+INSTANTIATE_TEST_SUITE_P(Clicks, LateFindClick,
+                         ::testing::Values(LateClickCase{true, 0ms, false}, LateClickCase{true, 499ms, false},
+                                           LateClickCase{true, 500ms, true},
+                                           LateClickCase{false, 499ms, true},
+                                           LateClickCase{false, 500ms, false}));
 
 // --- The program itself, without a display ----------------------------------
 

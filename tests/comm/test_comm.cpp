@@ -444,6 +444,23 @@ INSTANTIATE_TEST_SUITE_P(Mappings, ComMapping,
                                            MappingCase{"5=", false, 5, ""}, MappingCase{"5", false, 5, ""}));
 
 #ifndef Q_OS_WIN
+// A mapping to a path that is not there stays out of the port list; the
+// start-up log says why instead of the port just missing.
+class ComMappingNote : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(ComMappingNote, SaysWhenThePathDoesNotExist)
+{
+    QString note = QStringLiteral("left from before");
+    ASSERT_TRUE(ComPortMap().addMapping(QString::fromUtf8(GetParam().first), nullptr, &note));
+    EXPECT_EQ(note, QString::fromUtf8(GetParam().second));
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ComMappingNote,
+                         ::testing::Values(std::pair{"7=/nonexistent/tty", "--com 7=/nonexistent/tty: "
+                                                                           "/nonexistent/tty does not exist; "
+                                                                           "COM7 is not listed"},
+                                           std::pair{" 12 = /dev/null ", ""}));
+
 struct DefaultCase {
     int port;
     const char* path;

@@ -13,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/fsuid.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <memory>
@@ -250,6 +253,53 @@ TEST_F(PtyTest, PeerGoneClosesPortSoSendsReportNotOpen)
         EXPECT_EQ(e.text(), "ie_NOpen - device not open");
     }
 }
+
+// Held by another program, then let go: picking the port again opens it.
+// Held is the holder's lock file, or the device's exclusive flag, which binds
+// an ordinary user only: the test drops root's CAP_SYS_ADMIN meanwhile.
+enum class Holder { LockFile, ExclusiveFlag };
+
+struct WithoutAdminCapability {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{};
+    bool ok = syscall(SYS_capget, &header, saved) == 0 && Drop();
+    bool Drop()
+    {
+        __user_cap_data_struct caps[2] = {saved[0], saved[1]};
+        caps[CAP_TO_INDEX(CAP_SYS_ADMIN)].effective &= ~CAP_TO_MASK(CAP_SYS_ADMIN);
+        return syscall(SYS_capset, &header, caps) == 0;
+    }
+    ~WithoutAdminCapability()
+    {
+        if (ok)
+            syscall(SYS_capset, &header, saved);
+    }
+};
+
+class HeldPort : public PtyTest, public ::testing::WithParamInterface<Holder> {};
+
+TEST_P(HeldPort, OpensWhenPickedAgainAfterTheHolderLetGo)
+{
+    const WithoutAdminCapability user;
+    ASSERT_TRUE(user.ok);
+    comm->InitLists(portBox, speedBox);
+    QSignalSpy events(comm.get(), &TComm::connectionEvent);
+    QSerialPort lockHolder(peer.path);
+    const int flagHolder = ::open(peer.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(GetParam() == Holder::LockFile ? lockHolder.open(QIODevice::ReadWrite)
+                                               : ::ioctl(flagHolder, TIOCEXCL) == 0);
+    EXPECT_THROW(portBox.UserSelects("COM5"), CommError);
+    lockHolder.close();
+    ::ioctl(flagHolder, TIOCNXCL);
+    ::close(flagHolder);
+    portBox.UserSelects("COM5");
+    EXPECT_TRUE(comm->Serial().isOpen());
+    ASSERT_EQ(events.count(), 2);
+    EXPECT_THAT(events[0].at(0).toString().toStdString(), ::testing::EndsWith("held by another program"));
+    EXPECT_EQ(events[1].at(0).toString(), QStringLiteral("COM5 (%1) opened").arg(peer.path));
+}
+
+INSTANTIATE_TEST_SUITE_P(Holders, HeldPort, ::testing::Values(Holder::LockFile, Holder::ExclusiveFlag));
 
 TEST_F(PtyTest, BlockLargerThanOutputBufferIsRefused)
 {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <ostream>
 #include <vector>
 
@@ -37,7 +38,17 @@ public:
         --open;
     }
 
+    // A notice is recorded with the messages; it stays in openNotices until
+    // it is closed.
+    void ShowNotice(int id, const QString& caption, const QString& text, QMessageBox::Icon, QWidget*) override
+    {
+        messages.push_back({caption, text});
+        openNotices[id] = text;
+    }
+    void CloseNotice(int id) override { openNotices.erase(id); }
+
     std::vector<RecordedMessage> messages;
+    std::map<int, QString> openNotices;
     std::function<void()> whileOpen;
     int open = 0;
     int maxOpen = 0;
