@@ -1,4 +1,5 @@
-// FormCreate's EDS load and FormShow's registration with the SDO dialog.
+// FormCreate's EDS load, with the log line saying where the files are looked
+// for, and FormShow's registration with the SDO dialog.
 #include "monitor.h"
 
 #include "log_view.h"
@@ -11,13 +12,45 @@
 
 #include "sdo_request.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <QTabWidget>
 
 #include <stdexcept>
 
 using namespace tervix;
+
+namespace {
+
+// Read from the working directory, as the configuration is by default.
+constexpr char kEdsFileName[] = "Quorbit.eds";
+
+} // namespace
+
+void TForm1::LogFileFolder()
+{
+    // A window without pages or tree says nothing by itself; this line tells
+    // where they were expected.
+    const QFileInfo conf(QString::fromLocal8Bit(configFile_.c_str()));
+    const QFileInfo eds(QString::fromLatin1(kEdsFileName));
+    const QString confFolder = QDir::toNativeSeparators(conf.absolutePath());
+    const QString edsFolder = QDir::toNativeSeparators(eds.absolutePath());
+    QString line =
+        confFolder == edsFolder
+            ? QStringLiteral("Looking for %1 and %2 in %3").arg(conf.fileName(), eds.fileName(), confFolder)
+            : QStringLiteral("Looking for %1 in %2 and %3 in %4")
+                  .arg(conf.fileName(), confFolder, eds.fileName(), edsFolder);
+    QStringList missing;
+    for (const QFileInfo* file : {&conf, &eds})
+        if (!file->isFile())
+            missing << file->fileName();
+    if (!missing.isEmpty())
+        line += QStringLiteral(": %1 not found").arg(missing.join(QStringLiteral(" and ")));
+    Memo1->AppendLine(line.toLatin1().toStdString());
+}
 
 void TForm1::LoadObjectTree()
 {
@@ -36,7 +69,7 @@ void TForm1::LoadObjectTree()
     if (!objects_)
         return;
     objects_->SetSdoDialog(sdoDialog_);
-    auto* openDialog = new TOpenDialog(this, QStringLiteral("Quorbit.eds"), QStringLiteral("*.EDS"),
+    auto* openDialog = new TOpenDialog(this, QString::fromLatin1(kEdsFileName), QStringLiteral("*.EDS"),
                                        QStringLiteral("EDS Files|*.EDS"));
     openDialog->setObjectName(QStringLiteral("OpenEDSDialog"));
     objects_->LoadEDS(openDialog);

@@ -20,6 +20,23 @@ QString FromText(std::string_view s)
 
 } // namespace
 
+// The start of a long line and how many characters were left out; a
+// character outside the basic plane is kept or cut whole.
+QString MemoLine(std::string_view line)
+{
+    QString text = FromText(line);
+    if (text.size() <= TDialogFormSDO::kMemoLineLimit)
+        return text;
+    qsizetype keep = TDialogFormSDO::kMemoLineLimit;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep;
+    qsizetype cut = 0;
+    for (qsizetype i = keep; i < text.size(); ++i)
+        cut += text.at(i).isLowSurrogate() ? 0 : 1;
+    text.truncate(keep);
+    return text + QStringLiteral(" \u2026 [%1 more characters]").arg(cut);
+}
+
 TDialogFormSDO::TDialogFormSDO(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint)
 {
@@ -114,7 +131,7 @@ void TDialogFormSDO::ShowNode(const tervix::EDSNode& node)
     for (const std::string& line : view.memoLines) {
         if (!text.isEmpty())
             text += u'\n';
-        text += FromText(line);
+        text += MemoLine(line);
     }
     Memo1->setPlainText(text);
 

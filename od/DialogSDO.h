@@ -25,6 +25,11 @@ public:
     // Called with the button that asks for a request; its tag names the request.
     using RequestHandler = std::function<void(QPushButton* button)>;
 
+    // The memo shows at most this many characters of a line, then a mark
+    // saying how many more there are: laying out a line of a megabyte
+    // stalls the dialog for a minute.
+    static constexpr int kMemoLineLimit = 4000;
+
     explicit TDialogFormSDO(QWidget* parent = nullptr);
 
     void SetRequestHandler(RequestHandler handler);
@@ -67,3 +72,7 @@ private:
     QLineEdit* edbxSDOvalue = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
 };
+
+// A memo line of UTF-8 text, at most kMemoLineLimit characters and a mark
+// saying how many more there were (the object tree's memo uses it too).
+QString MemoLine(std::string_view line);

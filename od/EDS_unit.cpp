@@ -158,7 +158,7 @@ void TServiceObjects::TreeClick()
     for (const std::string& line : tervix::SectionMemoLines(node)) {
         if (!text.isEmpty())
             text += u'\n';
-        text += FromText(line);
+        text += MemoLine(line);
     }
     memo_->setPlainText(text);
 }

@@ -12,11 +12,15 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -88,6 +92,7 @@ protected:
             sent.push_back(p);
         });
         form.show(); // clicks land where the buttons are laid out
+        form.Log()->Clear(); // the start line is StartFolder's
     }
     void Receive(const Bytes& m)
     {
@@ -521,5 +526,66 @@ TEST_F(MonitorTest, IntegerBoxSwitchesTheValueReading)
     Receive(Tpdo1(0, F32(0.5f)));
     EXPECT_EQ(Shown("edbxGross1"), "0.500");
 }
+
+// The window's first log line names the folder where the configuration and
+// the EDS file were looked for, whether they are there or not.
+struct FolderCase {
+    const char* name;
+    std::vector<const char*> files; // made in the working directory
+    const char* configFile;         // as the window is given it
+    const char* line;               // %1 is the working directory
+};
+
+class StartFolder : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(StartFolder, OneEventLineNamesTheFolder)
+{
+    const FolderCase& c = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("conf")));
+    for (const char* name : c.files) {
+        QFile file(dir.filePath(QString::fromLatin1(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("; nothing\n");
+    }
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    RecordingMessageSink sink;
+    ManualClock clock;
+    TForm1::Adapters adapters;
+    adapters.configFile = c.configFile;
+    TForm1 form(sink, clock, adapters);
+    QDir::setCurrent(saved);
+
+    const QString folder = QFileInfo(dir.path()).canonicalFilePath();
+    const std::string expected = QString::fromLatin1(c.line).arg(folder).toStdString();
+    LogView& log = *form.Log();
+    log.SetFilter({LogView::Filter::kEventBit, -1});
+    std::vector<std::string> lines;
+    for (std::size_t row = 0; row < log.ShownCount(); ++row)
+        lines.push_back(log.ShownLine(row));
+    EXPECT_EQ(lines, std::vector<std::string>{expected});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, StartFolder,
+    ::testing::Values(
+        FolderCase{"BothThere",
+                   {"Tervix.conf", "Quorbit.eds"},
+                   "Tervix.conf",
+                   "Looking for Tervix.conf and Quorbit.eds in %1"},
+        FolderCase{"NeitherThere",
+                   {},
+                   "Tervix.conf",
+                   "Looking for Tervix.conf and Quorbit.eds in %1: Tervix.conf and Quorbit.eds not found"},
+        FolderCase{"NoEds",
+                   {"Tervix.conf"},
+                   "Tervix.conf",
+                   "Looking for Tervix.conf and Quorbit.eds in %1: Quorbit.eds not found"},
+        FolderCase{"ConfigurationElsewhere",
+                   {"conf/site.conf", "Quorbit.eds"},
+                   "conf/site.conf",
+                   "Looking for site.conf in %1/conf and Quorbit.eds in %1"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -5,7 +5,9 @@
 #include "sim_channel.h"
 #include "EDS_unit.h"
 #include "log_view.h"
+#include "data_page.h"
 #include "monitor.h"
+#include "parameter_sheets.h"
 #include "recording_message_sink.h"
 #include "tree_clicks.h"
 
@@ -24,6 +26,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 
 using namespace std::chrono_literals;
@@ -285,6 +288,49 @@ INSTANTIATE_TEST_SUITE_P(
                    {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A long line is cut in the memo, with a mark that says how much is left
+// out; shorter lines and the lines around it stay whole.
+struct LongLineCase {
+    const char* name;
+    std::string line;     // the section's key line; the memo adds a blank before it
+    std::string memoLine; // what the memo shows of it
+};
+
+std::string Mark(std::size_t more)
+{
+    char mark[64];
+    std::snprintf(mark, sizeof mark, " \xE2\x80\xA6 [%zu more characters]", more);
+    return mark;
+}
+
+constexpr std::size_t kLimit = TDialogFormSDO::kMemoLineLimit;
+// U+1F600: two UTF-16 units, which the cut must not part.
+const std::string kWide = "\xF0\x9F\x98\x80";
+
+class LongLine : public ::testing::TestWithParam<LongLineCase> {};
+
+TEST_P(LongLine, IsCutWithAMark)
+{
+    const LongLineCase& c = GetParam();
+    const tervix::EdsTree tree =
+        tervix::EdsTree::Parse("[2100sub1]\nDataType=0x0004\n" + c.line + "\nPDOMapping=0\n");
+    TDialogFormSDO dialog;
+    dialog.ShowNode(tree.Nodes().at(0));
+    EXPECT_EQ(dialog.Memo()->toPlainText().toStdString(),
+              " DataType=0x0004\n" + c.memoLine + "\n PDOMapping=0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LongLine,
+    ::testing::Values(
+        LongLineCase{"AtTheLimit", std::string(kLimit - 1, 'a'), " " + std::string(kLimit - 1, 'a')},
+        LongLineCase{"OneOver", std::string(kLimit, 'b'), " " + std::string(kLimit - 1, 'b') + Mark(1)},
+        LongLineCase{"Megabyte", "ParameterName=" + std::string(1 << 20, 'c'),
+                     " ParameterName=" + std::string(kLimit - 15, 'c') + Mark((1 << 20) - (kLimit - 15))},
+        LongLineCase{"WideCharacterAtTheCut", std::string(kLimit - 2, 'd') + kWide + "ee",
+                     " " + std::string(kLimit - 2, 'd') + Mark(3)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The real window, transport and USB channel over the simulated unit, in
 // the folder where the program is started: the unit is the reference.
 class DialogOnSimulatedUnit : public WindowTest {
@@ -355,6 +401,35 @@ TEST_F(DialogOnSimulatedUnit, ReadsWritesAndAsksTheStructureOfTheUnitsObjects)
     Press("btRead");
     Run(300ms);
     EXPECT_EQ(Value().toStdString(), ReadAnswer(8, static_cast<std::uint32_t>(filter)));
+    form->ShowPendingMessages();
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+// With unit 2 selected and its "Standard" page read, the dialog writes the
+// same row's object of unit 0 (2100, no unit put into it): the page keeps
+// showing unit 2.
+TEST_F(DialogOnSimulatedUnit, AWriteToAnotherUnitLeavesTheSelectedUnitsRows)
+{
+    Start();
+    form->DataPage()->UnitAddressBox()->setEditText(QStringLiteral("2"));
+    QTest::mouseClick(form->Parameters()->Sheet(0)->ReadButton(), Qt::LeftButton);
+    Run(600ms);
+    form->RefreshNow();
+    const auto standard = tervix::sim::Group::Standard;
+    QLineEdit* filter = form->Parameters()->Sheet(0)->Cell(8)->ValueEdit;
+    const QString shown = QString::number(node->Unit(2)->Read(standard, 8));
+    ASSERT_EQ(filter->text(), shown);
+
+    RightClick("2100sub8");
+    const std::int32_t other = (node->Unit(2)->Read(standard, 8) + 1) % 10;
+    Type(QString::number(other, 16));
+    Press("btSet");
+    Run(300ms);
+    Press("btRead");
+    Run(300ms);
+    form->RefreshNow();
+    EXPECT_EQ(node->Unit(0)->Read(standard, 8), other);
+    EXPECT_EQ(filter->text(), shown);
     form->ShowPendingMessages();
     EXPECT_TRUE(sink.messages.empty());
 }
