@@ -31,8 +31,10 @@ constexpr std::uint8_t kFirmwareSub = 8, kHardwareSub = 9;
 constexpr std::uint16_t kFirmwareVersion = 0x0102, kHardwareVersion = 0x0003;
 constexpr std::uint8_t kStatusValueNotInRange = 21;
 
-// Expedited uploads carry the name's first four characters.
-constexpr char kDeviceName[] = "KRV weighing unit";
+// Texts longer than four bytes go out in segments.
+constexpr std::string_view kDeviceName = "KRV weighing unit";
+constexpr std::string_view kHardwareText = "KRV board rev. 3";
+constexpr std::string_view kSoftwareText = "KRV firmware 1.02";
 constexpr std::uint32_t kVendorId = 0x000003A7, kProductCode = 0x00000001, kRevision = 0x00010000;
 
 struct ObjectDesc {
@@ -259,6 +261,7 @@ void SimulatedUnit::Reset(bool application)
         for (WeighingChannel& u : units_)
             u.ResetProcess();
     toggle_ = false;
+    segments_.End();
     state_ = NmtState::PreOperational;
     Send(Frame(kIdGuard + node_, {0x00})); // boot-up
 }
@@ -269,19 +272,23 @@ BusFrame SimulatedUnit::AbortFrame(std::uint16_t index, std::uint8_t sub, std::u
 {
     BusFrame f = Frame(kIdSdoAnswer + node_, {0x80, static_cast<std::uint8_t>(index),
                                               static_cast<std::uint8_t>(index >> 8), sub, 0, 0, 0, 0});
-    if (options_.abortOrderStandard) {
-        PutU32(f, 4, code);
-    } else {
-        // The unit's own order: most significant byte first.
-        for (std::size_t i = 0; i < 4; ++i)
-            f.data[4 + i] = static_cast<std::uint8_t>(code >> (24 - 8 * i));
-    }
+    const auto bytes =
+        AbortCodeBytes(code, options_.abortOrderStandard ? AbortOrder::Standard : AbortOrder::Unit);
+    std::copy(bytes.begin(), bytes.end(), f.data.begin() + 4);
     return f;
 }
 
 void SimulatedUnit::Sdo(const BusFrame& request)
 {
     const std::uint8_t command = request.data[0];
+    switch (command >> 5) {
+    case 0:
+    case 3: SdoSegment(request); return;
+    case 4: segments_.End(); return; // the client's abort is not answered
+    default: break;
+    }
+    // A new request replaces a transfer left open.
+    segments_.End();
     const auto index = static_cast<std::uint16_t>(request.data[1] | (request.data[2] << 8));
     const std::uint8_t sub = request.data[3];
     std::uint32_t value = 0;
@@ -300,8 +307,10 @@ void SimulatedUnit::Sdo(const BusFrame& request)
         // Expedited download; with the size bit set, bits 3..2 count the unused bytes.
         const unsigned bytes = (command & 0x01) ? 4 - ((command >> 2) & 3u) : 4;
         r = Download(index, sub, value, bytes);
+    } else if (command == 0x20 || command == 0x21) {
+        r = BeginDownload(index, sub, command == 0x21 ? std::optional(value) : std::nullopt);
     } else {
-        r.abort = kAbortCommand;
+        r.abort = kAbortUnknownCommand;
     }
 
     if (r.abort) {
@@ -309,12 +318,42 @@ void SimulatedUnit::Sdo(const BusFrame& request)
         return;
     }
     BusFrame f = Frame(kIdSdoAnswer + node_, {0x60, request.data[1], request.data[2], sub, 0, 0, 0, 0});
-    if (upload) {
+    if (upload && r.segmented) {
+        f.data = segments_.BeginUpload(index, sub, std::string(*Text(index)));
+    } else if (upload) {
         // Expedited, size indicated: bits 3..2 count the bytes not used.
         f.data[0] = static_cast<std::uint8_t>(0x43 | ((4 - r.size) << 2));
         PutU32(f, 4, r.size == 4 ? r.value : r.value & ((1u << (8 * r.size)) - 1));
     }
     Answer(f);
+}
+
+void SimulatedUnit::SdoSegment(const BusFrame& request)
+{
+    SdoSegments::Answer a = segments_.Segment(request.data);
+    if (a.abort) {
+        Answer(AbortFrame(segments_.Index(), segments_.SubIndex(), a.abort));
+        return;
+    }
+    // The user text is the one object that takes segmented writes.
+    if (a.written)
+        userText_ = std::move(*a.written);
+    BusFrame f;
+    f.id = kIdSdoAnswer + node_;
+    f.length = 8;
+    f.data = a.data;
+    Answer(f);
+}
+
+std::optional<std::string_view> SimulatedUnit::Text(std::uint16_t index) const
+{
+    switch (index) {
+    case 0x1008: return kDeviceName;
+    case 0x1009: return kHardwareText;
+    case 0x100A: return kSoftwareText;
+    case kUserTextIndex: return userText_;
+    default: return std::nullopt;
+    }
 }
 
 SimulatedUnit::SdoResult SimulatedUnit::Upload(std::uint16_t index, std::uint8_t sub) const
@@ -326,7 +365,10 @@ SimulatedUnit::SdoResult SimulatedUnit::Upload(std::uint16_t index, std::uint8_t
     case 0x1000: break;
     case 0x1001: desc.type = kUnsigned8; break;
     case 0x1002: break;
-    case 0x1008: desc.type = kVisibleString; break;
+    case 0x1008:
+    case 0x1009:
+    case 0x100A:
+    case kUserTextIndex: desc.type = kVisibleString; break;
     case 0x1017: desc.type = kUnsigned16; break;
     case 0x1018: desc = {kRecord, kIdentityType, 4}; break;
     case kVersionIndex: desc = {kRecord, kUnsigned16, kHardwareSub}; break;
@@ -358,11 +400,18 @@ SimulatedUnit::SdoResult SimulatedUnit::Upload(std::uint16_t index, std::uint8_t
     case 0x1000: return {0, std::uint32_t(units_.size()) << 16, 4}; // no standard profile
     case 0x1001: return {0, 0, 1};
     case 0x1002: return {0, deviceStatus_, 4};
-    case 0x1008: {
+    case 0x1008:
+    case 0x1009:
+    case 0x100A:
+    case kUserTextIndex: {
+        // Up to four bytes fit an expedited answer; none, or more, take segments.
+        const std::string_view text = *Text(index);
+        if (text.empty() || text.size() > 4)
+            return {0, static_cast<std::uint32_t>(text.size()), 4, true};
         std::uint32_t v = 0;
-        for (std::size_t i = 0; i < 4; ++i)
-            v |= std::uint32_t(static_cast<std::uint8_t>(kDeviceName[i])) << (8 * i);
-        return {0, v, 4};
+        for (std::size_t i = 0; i < text.size(); ++i)
+            v |= std::uint32_t(static_cast<std::uint8_t>(text[i])) << (8 * i);
+        return {0, v, static_cast<std::uint8_t>(text.size())};
     }
     case 0x1017: return {0, heartbeatMs_, 2};
     case 0x1018: {
@@ -385,6 +434,35 @@ SimulatedUnit::SdoResult SimulatedUnit::Refused(std::uint8_t why)
     return {kAbortRefused};
 }
 
+SimulatedUnit::SdoResult SimulatedUnit::WriteCheck(std::uint16_t index, std::uint8_t sub) const
+{
+    // What exists and what may be read is the upload's business; a write
+    // then only has to know what it may change.
+    const SdoResult probe = Upload(index, sub);
+    if (probe.abort == kAbortNoObject || probe.abort == kAbortNoSubIndex)
+        return probe;
+    const GroupDef* group = GroupOfIndexHigh(static_cast<std::uint8_t>(index >> 8));
+    const bool writable =
+        sub != 0xFF &&
+        ((group && sub != 0 && group->params[sub - 1u].access != Access::ReadOnly) || index == 0x1017 ||
+         ((index >> 8) == kGravityIndexHigh && sub == 1) || (index == kUserTextIndex && sub == 0));
+    return writable ? SdoResult{} : SdoResult{kAbortReadOnly};
+}
+
+SimulatedUnit::SdoResult SimulatedUnit::BeginDownload(std::uint16_t index, std::uint8_t sub,
+                                                      std::optional<std::uint32_t> size)
+{
+    if (const SdoResult check = WriteCheck(index, sub); check.abort)
+        return check;
+    // The numeric entries take their four bytes or fewer expedited.
+    if (index != kUserTextIndex)
+        return {kAbortLengthMismatch};
+    if (size && *size > segments_.MaxDownload())
+        return {kAbortLengthTooHigh};
+    segments_.BeginDownload(index, sub, size);
+    return {};
+}
+
 SimulatedUnit::SdoResult SimulatedUnit::Download(std::uint16_t index, std::uint8_t sub, std::uint32_t value,
                                                  unsigned bytes)
 {
@@ -396,18 +474,15 @@ SimulatedUnit::SdoResult SimulatedUnit::Download(std::uint16_t index, std::uint8
         value = signedEntry ? static_cast<std::uint32_t>(static_cast<std::int32_t>(value << unused) >> unused)
                             : value & (0xFFFFFFFFu >> unused);
     }
-    // What exists and what may be read is the upload's business; a write
-    // then only has to know what it may change.
-    const SdoResult probe = Upload(index, sub);
-    if (probe.abort == kAbortNoObject || probe.abort == kAbortNoSubIndex)
-        return probe;
+    if (const SdoResult check = WriteCheck(index, sub); check.abort)
+        return check;
+    if (index == kUserTextIndex) {
+        userText_.clear();
+        for (unsigned i = 0; i < bytes; ++i)
+            userText_.push_back(static_cast<char>(value >> (8 * i)));
+        return {};
+    }
     const GroupDef* group = GroupOfIndexHigh(static_cast<std::uint8_t>(index >> 8));
-    const bool writable =
-        sub != 0xFF && ((group && sub != 0 && group->params[sub - 1u].access != Access::ReadOnly) ||
-                        index == 0x1017 || ((index >> 8) == kGravityIndexHigh && sub == 1));
-    if (!writable)
-        return {kAbortReadOnly};
-
     if ((index >> 8) == kGravityIndexHigh && sub == 1) {
         // Any finite gravity a site may have; no number is refused as such.
         const float g = std::bit_cast<float>(value);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "frame_packet.h"
+#include "sdo_segments.h"
 #include "sim_options.h"
 #include "sim_random.h"
 #include "weighing_channel.h"
@@ -12,15 +13,20 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace tervix::sim {
 
 enum class NmtState : std::uint8_t { Stopped = 0x04, Operational = 0x05, PreOperational = 0x7F };
 
-// CANopen abort codes the node answers with.
-constexpr std::uint32_t kAbortCommand = 0x05040001;
+// A write refused in the present state (the other abort codes: status_texts.h).
 constexpr std::uint32_t kAbortRefused = 0x08000022;
+
+// A text the technician may write, kept for the run; longer ones are refused.
+constexpr std::uint16_t kUserTextIndex = 0x2000;
+constexpr std::size_t kMaxUserText = 1024;
 
 class SimulatedUnit {
 public:
@@ -56,6 +62,7 @@ private:
         std::uint32_t abort = 0;
         std::uint32_t value = 0;
         std::uint8_t size = 4;
+        bool segmented = false; // an upload whose value is the size of the segments to come
     };
 
     const WeighingChannel* FindUnit(unsigned address) const;
@@ -69,7 +76,11 @@ private:
     void Reset(bool application);
     void Cyclic();
     void Sdo(const BusFrame& request);
+    void SdoSegment(const BusFrame& request);
+    std::optional<std::string_view> Text(std::uint16_t index) const;
     SdoResult Upload(std::uint16_t index, std::uint8_t sub) const;
+    SdoResult WriteCheck(std::uint16_t index, std::uint8_t sub) const;
+    SdoResult BeginDownload(std::uint16_t index, std::uint8_t sub, std::optional<std::uint32_t> size);
     SdoResult Download(std::uint16_t index, std::uint8_t sub, std::uint32_t value, unsigned bytes);
     SdoResult Refused(std::uint8_t why);
     void Rpdo(int n, const BusFrame& frame);
@@ -82,6 +93,8 @@ private:
     std::vector<std::uint8_t> counters1_;
     std::vector<std::uint8_t> counters2_;
     std::vector<std::uint32_t> gravity_;  // bits of a REAL32 per unit
+    std::string userText_;
+    SdoSegments segments_{kMaxUserText};
     SimRandom nodeRandom_;
     SimRandom dropRandom_;
 
