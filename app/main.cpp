@@ -1,3 +1,4 @@
+#include "log_view.h"
 #include "message_sink.h"
 #include "monitor.h"
 #include "tervix_application.h"
@@ -25,6 +26,9 @@ struct Options {
                            DefaultCanOption()};
     QCommandLineOption com{QStringList{"com"}, "Map COM number N (1..99) to device PATH; repeatable.",
                            "N=PATH"};
+    QCommandLineOption sdoTimeout{QStringList{"sdo-timeout"},
+                                  "How long a parameter read waits for the unit's answer (default 1000).", "MS",
+                                  "1000"};
     QCommandLineOption record{QStringList{"record"},
                               "Record every frame received (rx) and sent (tx) to FILE as a candump log.",
                               "FILE"};
@@ -53,6 +57,7 @@ void Describe(QCommandLineParser& parser, const Options& options)
     parser.addOption(options.can);
     parser.addOption(options.com);
     parser.addOption(options.record);
+    parser.addOption(options.sdoTimeout);
 }
 
 bool AsksForHelpOrVersion(int argc, char** argv)
@@ -92,12 +97,22 @@ int main(int argc, char** argv)
     const QCommandLineOption& record = options.record;
 
     TForm1::Adapters adapters;
+    QStringList comNotes;
     for (const QString& mapping : parser.values(com)) {
         QString error;
-        if (!adapters.ports.addMapping(mapping, &error)) {
+        QString note;
+        if (!adapters.ports.addMapping(mapping, &error, &note)) {
             Fail(error);
             return 2;
         }
+        if (!note.isEmpty())
+            comNotes << note;
+    }
+    bool timeoutOk = false;
+    const int timeoutMs = parser.value(options.sdoTimeout).toInt(&timeoutOk);
+    if (!timeoutOk || timeoutMs < 1 || timeoutMs > 600000) {
+        Fail(QStringLiteral("--sdo-timeout takes milliseconds from 1 to 600000"));
+        return 2;
     }
     QString error;
     std::unique_ptr<CanDriver> driver = MakeCanDriver(parser.value(can), &error);
@@ -110,9 +125,12 @@ int main(int argc, char** argv)
     adapters.usb = InstallUsbChannel(&app, std::move(driver));
 
     TForm1 form(DefaultMessageSink(), tervix::DefaultClock(), std::move(adapters));
+    for (const QString& note : comNotes)
+        form.Log()->AppendLine(note.toStdString());
     // Nobody must take the simulated node for a real one.
     if (IsSimulatedOption(parser.value(can)))
         form.setWindowTitle(form.windowTitle() + QStringLiteral(" - simulated unit"));
+    form.SetSdoTimeout(std::chrono::milliseconds(timeoutMs));
     if (parser.isSet(record) && !form.StartRecording(parser.value(record), &error)) {
         Fail(error);
         return 2;

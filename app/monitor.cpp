@@ -37,6 +37,7 @@
 #include <QVBoxLayout>
 
 #include <stdexcept>
+#include <utility>
 
 using namespace tervix;
 
@@ -211,6 +212,7 @@ void TForm1::FormCreate(Adapters& adapters)
 
     CreateTransport(adapters);
     configFile_ = adapters.configFile;
+    LogFileFolder();
     BuildParameterPages();
     LoadObjectTree();
 
@@ -288,8 +290,13 @@ void TForm1::CreateTransport(Adapters& adapters)
     connect(comm_, &TComm::infoChanged, lbInfo, &QLabel::setText);
     connect(comm_, &TComm::connectionEvent, this,
             [this](const QString& line) { Memo1->AppendLine(line.toStdString()); });
+    // Not modal: the user may want to pick another port meanwhile.
     connect(comm_, &TComm::adapterLost, this, [this](const QString& message) {
-        deferred_->Post(QApplication::applicationName(), message, QMessageBox::Critical);
+        lostNotice_ = deferred_->PostNotice(QApplication::applicationName(), message, QMessageBox::Critical);
+    });
+    connect(comm_, &TComm::lossOver, this, [this] {
+        if (lostNotice_ != 0)
+            deferred_->Withdraw(std::exchange(lostNotice_, 0));
     });
     recorder_ = new Recorder(this);
     comm_->SetRecorder(recorder_);
@@ -395,6 +402,11 @@ void TForm1::btNMT_StopClick()
     Act([this] { decoder_->NmtStop(); });
 }
 
+void TForm1::SetSdoTimeout(std::chrono::milliseconds timeout)
+{
+    decoder_->SetSdoTimeout(timeout);
+}
+
 void TForm1::SdoWrite(std::uint32_t object, std::int32_t value)
 {
     decoder_->SdoWrite(object, value, clock_.Now());
@@ -432,7 +444,11 @@ void TForm1::WatchdogTimerTick()
 
 void TForm1::GuardTimerTick()
 {
-    ActOnTimer([this] { decoder_->GuardTick(); });
+    ActOnTimer([this] {
+        // A refused guard frame (unit address out of range) counts like a failed send.
+        if (!decoder_->GuardTick() && comm_)
+            comm_->CountTimerSendFailure();
+    });
 }
 
 void TForm1::btFindClick()
@@ -440,18 +456,28 @@ void TForm1::btFindClick()
     // The search runs through the USB adapter only; pressed again, it stops.
     if (!comm_ || comm_->ComNumber() != 0)
         return;
+    if (findButtonChangedAt_ && clock_.Now() - *findButtonChangedAt_ < kFindButtonSettle)
+        return;
     if (usb_->Searching()) {
         usb_->CancelSearch();
-        btFind->setText(QStringLiteral("Find ZT9K"));
+        SetFindButtonText(QStringLiteral("Find ZT9K"));
         return;
     }
     usb_->StartSearch([this](TUSB2CAN* sender, const BusFrame& frame) { CanDeviceFound(sender, frame); });
-    btFind->setText(QStringLiteral("Cancel search"));
+    SetFindButtonText(QStringLiteral("Cancel search"));
+}
+
+void TForm1::SetFindButtonText(const QString& text)
+{
+    if (btFind->text() == text)
+        return;
+    btFind->setText(text);
+    findButtonChangedAt_ = clock_.Now();
 }
 
 void TForm1::CanDeviceFound(TUSB2CAN* sender, const BusFrame& frame)
 {
-    btFind->setText(QStringLiteral("Find ZT9K"));
+    SetFindButtonText(QStringLiteral("Find ZT9K"));
     cbxCANaddr->setCurrentIndex(static_cast<int>(frame.id & 0x7F));
     cbxCANspeed->setCurrentIndex(BitRateIndexOfCode(sender->BitrateCode()));
 }

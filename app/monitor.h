@@ -77,6 +77,8 @@ public:
     // Records every frame received and sent to a candump log; false with
     // *error when the file cannot be opened or there is no transport.
     bool StartRecording(const QString& path, QString* error = nullptr);
+    // How long a parameter page's read waits for each row's answer.
+    void SetSdoTimeout(std::chrono::milliseconds timeout);
     Recorder* FrameRecorder() const { return recorder_; }
     // The parameter pages whose cells answers are stored into (none: answers
     // for pages are dropped and a read-all ends at once).
@@ -88,6 +90,9 @@ public:
     TDataPage* DataPage() const { return tsKRVData; }
     TStatusBar* StatusBar() const { return statusBar_; }
     QPushButton* FindButton() const { return btFind; }
+    // A click on the find button this soon after its text changed was aimed
+    // at the old text (a late "Cancel search" must not start a new search).
+    static constexpr std::chrono::milliseconds kFindButtonSettle{500};
     // How often the status bar's figures are shown anew.
     static constexpr std::chrono::milliseconds kStatisticsInterval{1000};
     TUnitBox* UnitBox(int n) const { return UnitBoxes[static_cast<std::size_t>(n) % tervix::kUnitBoxCount]; }
@@ -160,11 +165,15 @@ private:
     void BuildFunctionButtons();
     void CreateValueDialogs();
     void LoadObjectTree();
+    // One log line naming the folder the configuration and the EDS file are
+    // looked for in, and which of them is missing.
+    void LogFileFolder();
     // FormShow's step: the SDO dialog sends through this window.
     void RegisterSdoRequestHandler();
     // Timers and the "Run Nodeguard" box follow the decoder after each action.
     void SyncTimers();
     void ShowRecording();
+    void SetFindButtonText(const QString& text);
     // RefreshNow's steps: stale units greyed, the status bar once a second.
     void ShowStaleUnits(tervix::TimePoint now);
     void ShowStatistics(tervix::TimePoint now);
@@ -192,6 +201,8 @@ private:
     TDialogForm3* dialog3_ = nullptr;
     Recorder* recorder_ = nullptr;
     RecordFileAsker askRecordFile_;
+    std::optional<tervix::TimePoint> findButtonChangedAt_;
+    int lostNotice_ = 0; // the box saying the adapter is lost, while it is up
     std::string configFile_;
 
     QTabWidget* PageControl2 = nullptr;

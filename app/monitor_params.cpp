@@ -40,6 +40,9 @@ void TForm1::BuildParameterPages()
         parameters_ = nullptr;
         return;
     }
+    // The pages are built from what was read; the cut is said once.
+    if (!parameters_->LoadWarning().isEmpty())
+        deferred_->Post(windowTitle(), parameters_->LoadWarning(), QMessageBox::Warning);
     decoder_->SetParameterPages(parameters_);
     for (int page = 0; page < static_cast<int>(kPageCount); ++page) {
         TParamSheet* sheet = parameters_->Sheet(page);
@@ -55,8 +58,8 @@ void TForm1::ParamSet(const TFillCell& cell)
     const std::optional<std::int32_t> value = ParamValue(cell.ValueEdit->text());
     if (!value)
         return; // not a number: nothing is sent, nothing is said
-    const auto unit = static_cast<std::uint32_t>(decoder_->UnitAddress()) & 0xFF;
-    SdoWrite((cell.IndexSub & 0xFF00FFFFu) | (unit << 16), *value);
+    decoder_->ParamWrite(PageOfIndexHigh(static_cast<std::uint8_t>(cell.IndexSub >> 24)),
+                         static_cast<int>(cell.IndexSub & 0xFF), *value, clock_.Now());
 }
 
 void TForm1::ParamReadClick(int page)
@@ -125,16 +128,23 @@ void TForm1::FunctionKeyPressed(QObject* sender)
     case ButtonKind::Direct: SdoWrite(object, 0); break;
     case ButtonKind::DIndex: decoder_->SdoWriteUnitAddress(object); break;
     case ButtonKind::Dialog1:
+        if (!decoder_->CanAddress(object))
+            break;
         dialog1_->SetSendHandler(send);
         dialog1_->ShowFor(button->Description, button->toolTip(), object);
         SdoRead(object);
         break;
     case ButtonKind::Dialog2:
+        // The dialog puts the unit into the index itself.
+        if (!decoder_->RequestUnit())
+            break;
         dialog2_->SetSendHandler(send);
         dialog2_->SetReadHandler([this](std::uint32_t o) { SdoRead(o); });
         dialog2_->ShowFor(decoder_->UnitAddress(), button);
         break;
     case ButtonKind::Dialog3:
+        if (!decoder_->CanAddress(object))
+            break;
         dialog3_->SetSendHandler(send);
         dialog3_->ShowFor(button->Description, button->toolTip(), object);
         SdoRead(object);

@@ -236,9 +236,11 @@ void MonitorDecoder::Tpdo3Response(ByteView message, TimePoint now)
         if (code != a.code)
             continue;
         // A sub-index with no cell ends this answer; the read-all waits.
+        // Byte 0 names the unit that answered.
         const int sub = DataByte(message, a.subAt);
-        const bool asked = IsReadAllRow(a.page, sub);
-        if (StoreCell(a.page, sub, DataI32(message, a.valueAt)) && asked)
+        const std::uint8_t unit = DataByte(message, 0);
+        const bool asked = IsReadAllRow(a.page, sub, unit);
+        if (StoreCell(a.page, sub, unit, DataI32(message, a.valueAt)) && asked)
             ReadAllStep(a.page, now);
         return;
     }
@@ -261,26 +263,42 @@ void MonitorDecoder::SdoSteps(ByteView message, TimePoint now)
     ShowResponseTime(now);
     Dispatch(sdoHandlers_, message);
     const std::uint32_t key = ObjectKey(message);
-    if (DataByte(message, 0) == 0x80) {
+    if (DataByte(message, 0) == 0x80)
         SdoAbort(message, now);
-    } else {
-        const int page = PageOfIndexHigh(DataByte(message, 2));
-        const int sub = DataByte(message, 3);
-        const bool asked = page >= 0 && IsReadAllRow(page, sub);
-        if (asked && pages_)
-            pages_->EnableEdit(page, sub);
-        if (page >= 0 && StoreCell(page, sub, DataI32(message, 4)) && asked)
-            ReadAllStep(page, now);
-    }
+    else if (ClassifyMessage(message).kind == kTsdo)
+        SdoRowAnswer(message, now);
     if (key == kDeviceStatusKey)
         Message("SDO Error", SdoStatusText(DataByte(message, 4)));
+}
+
+void MonitorDecoder::SdoRowAnswer(ByteView message, TimePoint now)
+{
+    // Only the server's answers reach the rows: a request seen on the bus
+    // (another master's read) carries no value of the unit's.
+    const int page = PageOfIndexHigh(DataByte(message, 2));
+    if (page < 0)
+        return;
+    const int sub = DataByte(message, 3);
+    const std::uint8_t unit = DataByte(message, 1);
+    const std::uint8_t command = DataByte(message, 0);
+    if ((command & 0xE2) == 0x42) {
+        // An expedited upload answer: the value the unit holds.
+        const bool asked = IsReadAllRow(page, sub, unit);
+        if (StoreCell(page, sub, unit, DataI32(message, 4)) && asked)
+            ReadAllStep(page, now);
+    } else if (command == 0x60) {
+        // A download confirmation has no value: the row shows what its own
+        // "Set" wrote; a write the row did not make leaves it as it is.
+        if (const auto written = rows_.TakeWrite(page, sub, unit))
+            StoreCell(page, sub, unit, *written);
+    }
 }
 
 void MonitorDecoder::SdoAbort(ByteView message, TimePoint now)
 {
     if (readAllCount_ != 0) {
         // No message while a page is read; only the row asked for fails.
-        if (IsReadAllRow(PageOfIndexHigh(DataByte(message, 2)), DataByte(message, 3)))
+        if (IsReadAllRow(PageOfIndexHigh(DataByte(message, 2)), DataByte(message, 3), DataByte(message, 1)))
             ReadAllFailed(now);
         return;
     }
@@ -351,14 +369,14 @@ void MonitorDecoder::SetGuarding(bool on)
     guardRunning_ = on;
 }
 
-void MonitorDecoder::GuardTick()
+bool MonitorDecoder::GuardTick()
 {
     if (!guardRunning_)
-        return;
+        return true;
     if (!guarding_)
         guardRunning_ = false;  // this tick still sends
     const FramePacket text = GuardFrameText(Node());
-    SendRawFrame(text);
+    return SendRawFrame(text);
 }
 
 // --- Requests -----------------------------------------------------------------------
@@ -376,6 +394,28 @@ int MonitorDecoder::UnitAddress()
             out_.unitAddressReset();
     }
     return static_cast<int>(*unitAddress_);
+}
+
+std::optional<std::uint8_t> MonitorDecoder::UnitByte(bool say)
+{
+    UnitAddress(); // a box that holds no number becomes 0
+    // Judged on the whole number: 2^32 + 5 is not unit 5.
+    if (*unitAddress_ >= 0 && *unitAddress_ <= 255)
+        return static_cast<std::uint8_t>(*unitAddress_);
+    if (say)
+        Message("SendCommand", "Illegal data");
+    return std::nullopt;
+}
+
+std::optional<std::uint8_t> MonitorDecoder::RequestUnit()
+{
+    return UnitByte(true);
+}
+
+bool MonitorDecoder::CanAddress(std::uint32_t object)
+{
+    // The index carries the unit only where it is substituted.
+    return !CarriesUnit(object) || !unitAddress_ || RequestUnit();
 }
 
 void MonitorDecoder::SendAndLog(const Request& request)
@@ -405,35 +445,59 @@ void MonitorDecoder::NmtStop()
     SendAndLog(NmtRequest(kNmtStop, node_));
 }
 
-void MonitorDecoder::SendRpdo(int n, std::uint32_t value)
+bool MonitorDecoder::SendRpdo(int n, std::uint32_t value)
 {
     // RPDO4 carries a fixed pattern, no unit address: its box is not read.
-    const auto unit = static_cast<std::uint8_t>(n == 4 ? 0 : UnitAddress());
+    std::uint8_t unit = 0;
+    if (n != 4) {
+        const auto checked = RequestUnit();
+        if (!checked)
+            return false;
+        unit = *checked;
+    }
     SendAndLog(RpdoRequest(n, Node(), unit, value));
+    return true;
 }
 
-void MonitorDecoder::SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now)
+bool MonitorDecoder::SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now)
 {
+    if (!CanAddress(object))
+        return false;
     Text(DataField::Busy).Set("Busy");
     requestTime_ = now;
     SendAndLog(SdoWriteRequest(Node(), SubstituteUnit(object, unitAddress_), value));
+    return true;
 }
 
-void MonitorDecoder::SdoWriteUnitAddress(std::uint32_t object)
+bool MonitorDecoder::SdoWriteUnitAddress(std::uint32_t object)
 {
-    const int unit = UnitAddress();
     // The unit takes one byte; a larger or negative number would go out as
     // four bytes the unit reads as a different address.
-    if (unit < 0 || unit > 255) {
-        Message("SendCommand", "Illegal data");
-        return;
-    }
-    SendAndLog(SdoWriteUnitAddressRequest(Node(), object, unit));
+    const auto unit = RequestUnit();
+    if (!unit)
+        return false;
+    SendAndLog(SdoWriteUnitAddressRequest(Node(), object, *unit));
+    return true;
 }
 
-void MonitorDecoder::SdoRead(std::uint32_t object)
+bool MonitorDecoder::SdoRead(std::uint32_t object)
 {
+    if (!CanAddress(object))
+        return false;
     SendAndLog(SdoReadRequest(Node(), SubstituteUnit(object, unitAddress_)));
+    return true;
+}
+
+bool MonitorDecoder::ParamWrite(int page, int subIndex, std::int32_t value, TimePoint now)
+{
+    const auto unit = RequestUnit();
+    if (!unit)
+        return false;
+    const std::uint32_t object = ReadAllObject(page, *unit, static_cast<std::uint32_t>(subIndex));
+    if (!SdoWrite(object, value, now))
+        return false;
+    rows_.WroteFor(page, subIndex, *unit, value);
+    return true;
 }
 
 void MonitorDecoder::ReadAllStep(int page, TimePoint now)
@@ -447,8 +511,15 @@ void MonitorDecoder::ReadAllStep(int page, TimePoint now)
         readAllCount_ = 0;  // the page's last cell has been read
         return;
     }
+    const auto unit = RequestUnit();
+    if (!unit) {
+        readAllCount_ = 0;
+        return;
+    }
+    readAllUnit_ = *unit;
+    rows_.ReadFor(page, *unit);
     try {
-        SdoRead(ReadAllObject(page, static_cast<std::uint8_t>(UnitAddress()), readAllCount_));
+        SdoRead(ReadAllObject(page, *unit, readAllCount_));
     } catch (...) {
         // Nothing went out, so no answer will come: the sequence ends here
         // instead of timing out row after row against a lost adapter.
@@ -465,7 +536,7 @@ void MonitorDecoder::StartReadAll(int page, TimePoint now)
 
 void MonitorDecoder::Poll(TimePoint now)
 {
-    if (readAllCount_ == 0 || now - readAllAskedAt_ < kReadAllTimeout)
+    if (readAllCount_ == 0 || now - readAllAskedAt_ < sdoTimeout_)
         return;
     try {
         ReadAllFailed(now);
@@ -474,19 +545,28 @@ void MonitorDecoder::Poll(TimePoint now)
     }
 }
 
-void MonitorDecoder::SendRawFrame(ByteView text)
+bool MonitorDecoder::SendRawFrame(ByteView text)
 {
-    SendAndLog(RawFrameRequest(text, static_cast<std::uint8_t>(UnitAddress())));
+    const auto unit = UnitByte(false);
+    if (!unit)
+        return false;
+    SendAndLog(RawFrameRequest(text, *unit));
+    return true;
 }
 
-bool MonitorDecoder::StoreCell(int page, int subIndex, std::int32_t value)
+bool MonitorDecoder::StoreCell(int page, int subIndex, std::uint8_t unit, std::int32_t value)
 {
-    return pages_ && pages_->StoreValue(page, subIndex, value);
+    if (!pages_ || !rows_.Takes(page, unit, unitAddress_) || !pages_->StoreValue(page, subIndex, value))
+        return false;
+    // A row failed by a time-out comes back when its answer arrives late.
+    pages_->EnableEdit(page, subIndex);
+    return true;
 }
 
-bool MonitorDecoder::IsReadAllRow(int page, int subIndex) const
+bool MonitorDecoder::IsReadAllRow(int page, int subIndex, std::uint8_t unit) const
 {
-    return readAllCount_ != 0 && page == readAllSheet_ && subIndex == static_cast<int>(readAllCount_);
+    return readAllCount_ != 0 && page == readAllSheet_ && subIndex == static_cast<int>(readAllCount_) &&
+           unit == readAllUnit_;
 }
 
 void MonitorDecoder::ReadAllFailed(TimePoint now)

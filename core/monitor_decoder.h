@@ -11,6 +11,7 @@
 #include "clock.h"
 #include "frame_naming.h"
 #include "frame_packet.h"
+#include "parameter_rows.h"
 #include "requests.h"
 #include "shown_text.h"
 #include "unit_boxes.h"
@@ -89,23 +90,38 @@ public:
 
     // --- Requests (each sends one frame and logs it; a send error passes to
     // the caller and the request is then not logged) -----------------------------
+    // A request that carries the unit address (in the object's index, an
+    // RPDO or the guard frame) is refused when the box holds a number outside
+    // 0..255: "Illegal data" is said, nothing is sent and the request gives
+    // false. A one-byte field must never go out as another unit's address.
     std::array<std::uint8_t, 2> CobIdBytes(std::uint8_t prefix) const;
     int UnitAddress();
+    // The unit address as it goes on the bus; says "Illegal data" when out of range.
+    std::optional<std::uint8_t> RequestUnit();
+    // Whether an SDO request for `object` may go out: false, said, when its
+    // index would carry a unit address out of range.
+    bool CanAddress(std::uint32_t object);
     void NmtStart();
     void NmtStop();
-    void SendRpdo(int n, std::uint32_t value);
-    void SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now);
-    void SdoWriteUnitAddress(std::uint32_t object);
-    void SdoRead(std::uint32_t object);
+    bool SendRpdo(int n, std::uint32_t value);
+    bool SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now);
+    bool SdoWriteUnitAddress(std::uint32_t object);
+    bool SdoRead(std::uint32_t object);
+    // A parameter row's "Set": the row's object for the selected unit. The
+    // row shows the written value when the unit confirms it.
+    bool ParamWrite(int page, int subIndex, std::int32_t value, TimePoint now);
     void ReadAllStep(int page, TimePoint now);
     // A page's "Read": its sequence starts at sub-index 1, even while another runs.
     void StartReadAll(int page, TimePoint now);
-    void SendRawFrame(ByteView text);
+    // The guard timer's frame: no message when refused, the caller counts it.
+    bool SendRawFrame(ByteView text);
     void SetRequestTime(TimePoint now) { requestTime_ = now; }
     // Called at display rate: a read-all row whose answer is overdue is
     // marked failed and the sequence goes on, so one lost frame cannot stall it.
     void Poll(TimePoint now);
-    static constexpr std::chrono::milliseconds kReadAllTimeout{1000};
+    static constexpr std::chrono::milliseconds kDefaultSdoTimeout{1000};
+    void SetSdoTimeout(std::chrono::milliseconds timeout) { sdoTimeout_ = timeout; }
+    std::chrono::milliseconds SdoTimeout() const { return sdoTimeout_; }
 
     // --- Data page, watchdog, guarding -----------------------------------------
     void ShowResponseTime(TimePoint now);
@@ -113,7 +129,8 @@ public:
     void ClearMaxMin();
     void WatchdogTick();
     void SetGuarding(bool on);  // "Run Nodeguard" ticked or not
-    void GuardTick();
+    // False when the guard frame was due but refused (see RequestUnit).
+    bool GuardTick();
 
     bool Guarding() const { return guarding_; }
     bool GuardTimerRunning() const { return guardRunning_; }
@@ -146,8 +163,12 @@ private:
     void ReadAllFailed(TimePoint now);
     // Only the answer to the row asked for moves a read-all on: a late answer
     // (after a time-out, or from the page read before) must not skip a row.
-    bool IsReadAllRow(int page, int subIndex) const;
-    bool StoreCell(int page, int subIndex, std::int32_t value);
+    bool IsReadAllRow(int page, int subIndex, std::uint8_t unit) const;
+    // Stores into a row of the unit the page shows; a stored row is live again.
+    bool StoreCell(int page, int subIndex, std::uint8_t unit, std::int32_t value);
+    // What an SDO frame does to the parameter rows and the read-all.
+    void SdoRowAnswer(ByteView message, TimePoint now);
+    std::optional<std::uint8_t> UnitByte(bool say);
     void CountText(DataField field, int functionCode);
     void Message(std::string_view caption, std::string_view text);
     void Log(const LogEntry& entry);
@@ -173,6 +194,9 @@ private:
 
     std::uint32_t readAllCount_ = 0;
     int readAllSheet_ = 0;
+    std::uint8_t readAllUnit_ = 0;
+    std::chrono::milliseconds sdoTimeout_ = kDefaultSdoTimeout;
+    ParameterRows rows_;
     TimePoint readAllAskedAt_;
     std::uint32_t watchdogSnapshot_ = 0;
     bool watchdogRunning_ = true;  // from start until "NMT Stop"

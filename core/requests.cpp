@@ -65,10 +65,15 @@ std::optional<long long> ParseDecimal(std::string_view text)
     return v;
 }
 
-std::uint32_t SubstituteUnit(std::uint32_t object, std::optional<long long> unitAddress)
+bool CarriesUnit(std::uint32_t object)
 {
     const std::uint8_t high = static_cast<std::uint8_t>(object >> 24);
-    if (high < 0x21 || high == 0x3F || !unitAddress)
+    return high >= 0x21 && high != 0x3F;
+}
+
+std::uint32_t SubstituteUnit(std::uint32_t object, std::optional<long long> unitAddress)
+{
+    if (!CarriesUnit(object) || !unitAddress)
         return object;
     return (object & 0xFF00FFFFu) | (std::uint32_t(static_cast<std::uint8_t>(*unitAddress)) << 16);
 }

@@ -48,6 +48,7 @@ std::optional<long long> ParseDecimal(std::string_view text);
 // 0x3F) carry the unit address in the index's low byte. Without a unit
 // address the object is left unchanged.
 std::uint32_t SubstituteUnit(std::uint32_t object, std::optional<long long> unitAddress);
+bool CarriesUnit(std::uint32_t object);
 
 // NMT start/stop for a node; without a node, the command alone on identifier 0.
 Request NmtRequest(std::uint8_t command, std::optional<long long> node);

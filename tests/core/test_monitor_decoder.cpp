@@ -589,15 +589,16 @@ TEST_F(DecoderTest, AbortsAndErrorAnswersMarkTheCellAndMoveOn)
 
 TEST_F(DecoderTest, AnswersFillCellsWithoutAReadAll)
 {
+    decoder.SetUnitAddress(5); // the unit whose answers the rows take
     Receive(SdoAnswer(0x43, 0x2105, 3, 1500));
     EXPECT_EQ((pages.values[{0, 3}]), 1500);
-    Receive(SdoAnswer(0x60, 0x2105, 3, 0)); // download confirmation
-    EXPECT_EQ((pages.values[{0, 3}]), 0);
-    Receive(Frame(0x381, {0x00, 18, 0x02, 0x39, 0x30, 0x00, 0x00})); // Standard, sub 2 = 12345
+    Receive(SdoAnswer(0x60, 0x2105, 3, 0)); // a confirmation of no row's write
+    EXPECT_EQ((pages.values[{0, 3}]), 1500);
+    Receive(Frame(0x381, {0x05, 18, 0x02, 0x39, 0x30, 0x00, 0x00})); // Standard, sub 2 = 12345
     EXPECT_EQ((pages.values[{0, 2}]), 12345);
-    Receive(Frame(0x381, Cat({0x00, 6, 0x00, 0x04}, I32(-7)))); // Filling, sub 4 = -7
+    Receive(Frame(0x381, Cat({0x05, 6, 0x00, 0x04}, I32(-7)))); // Filling, sub 4 = -7
     EXPECT_EQ((pages.values[{2, 4}]), -7);
-    Receive(Frame(0x381, Cat({0x00, 42, 0x00, 0x02}, I32(99)))); // Mass Flow, sub 2 = 99
+    Receive(Frame(0x381, Cat({0x05, 42, 0x00, 0x02}, I32(99)))); // Mass Flow, sub 2 = 99
     EXPECT_EQ((pages.values[{3, 2}]), 99);
     Receive(SdoAnswer(0x43, 0x2B05, 1, 31)); // Mass Flow by SDO
     EXPECT_EQ((pages.values[{3, 1}]), 31);
@@ -605,7 +606,7 @@ TEST_F(DecoderTest, AnswersFillCellsWithoutAReadAll)
     Receive(SdoAnswer(0x43, 0x2305, 1, 1));  // no such page
     EXPECT_EQ(pages.values.size(), 5u);
     EXPECT_EQ(decoder.ReadAllCount(), 0u);
-    EXPECT_TRUE(pages.enabled.empty());
+    EXPECT_EQ(pages.enabled.size(), 5u); // a stored row is live
     EXPECT_TRUE(sent.empty());
     EXPECT_TRUE(said.empty());
 }
