@@ -165,6 +165,10 @@ INSTANTIATE_TEST_SUITE_P(
                      {{SdoDownload(0x2000, 0, TextBytes("AB"))},
                       {SdoUpload(0x2000, 0), SdoOutcome::Done, TextBytes("AB")}},
                      2},
+        // Segments of 7, 7 and 1: the last segment holds one byte.
+        EndToEndCase{"OneByteInTheLastSegment",
+                     {{SdoDownload(0x2000, 0, Pattern(15))}, {SdoUpload(0x2000, 0), SdoOutcome::Done, Pattern(15)}},
+                     8},
         // 147 segments each way, each answered in the step after it was asked for.
         EndToEndCase{"OneKibibyteEachWay",
                      {{SdoDownload(0x2000, 0, Pattern(1024))},
