@@ -99,7 +99,10 @@ TParamSheet::TParamSheet(QWidget* page, const PageSection& section, int pageNumb
     for (const ParamRow& row : section.rows) {
         auto cell = std::make_unique<TFillCell>();
         cell->IndexSub = base + row.sub;
-        cell->NameLabel = new QLabel(QString::fromUtf8(row.label.data(), static_cast<qsizetype>(row.label.size())), page);
+        const QString label = QString::fromUtf8(row.label.data(), static_cast<qsizetype>(row.label.size()));
+        cell->NameLabel = new QLabel(label, page);
+        // A long label is cut by the value box beside it; the tooltip has it whole.
+        cell->NameLabel->setToolTip(label);
         cell->ValueEdit = new QLineEdit(page);
         cell->ValueEdit->setProperty("tag", position++);
         cell->ValueEdit->installEventFilter(selectOnEntry);
