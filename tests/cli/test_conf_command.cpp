@@ -199,25 +199,18 @@ std::string Repeated(std::string_view piece, std::size_t times)
 }
 
 const std::string kButtons = "[FunctionButtons]\n";
-const std::string kTare = "fbutton 5='Tare' 'Tare the scale' 'RPDO2 command 01' 01,RPDO2,\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Cuts, CliConfCutTest,
     testing::Values(
         CutCase{"NulByte", "-", std::string("x\nsheet Standard\nitem1=A'") + '\0' + "item2=B'\n", ", 1 row\n",
                 "a NUL byte at byte 26 ends the text; the rest of the file is not read"},
-        CutCase{"DevZero", "/dev/zero", "", "Standard: no section\n",
-                "a NUL byte at byte 1 ends the text; the rest of the file is not read"},
         // The limit falls inside a degree sign: the text stays UTF-8 without it.
         CutCase{"LongerThanTheLimit", "-",
                 kButtons + "fbutton 5='\xC2\xB0' 'B' 'C' 2000,DIRECT,\n" + std::string(4194249, 'x') +
                     "\xC2\xB0\xC2\xB0",
                 "  5 \"\xC2\xB0\" DIRECT", "the file is longer than 4194304 bytes; the rest is not read"},
-        // The caption grows by "Tare", 4 bytes a definition, to 1024 bytes; the
-        // description (caption, " - ", 14 bytes) passes them first, on the 252nd.
-        CutCase{"FiftyThousandDefinitionsOfOneButton", "-", kButtons + Repeated(kTare, 50000),
-                "  5 \"" + Repeated("Tare", 256) + "\" RPDO2",
-                "line 253: the texts of button 5 reach 1024 bytes and are cut there"},
+        // /dev/zero and 50,000 definitions of one button: the window's own table.
         // 800 bytes, " - ", then of 400 euro signs (3 bytes each) the 73 that fit.
         CutCase{"HintCutBetweenCharacters", "-",
                 kButtons + "fbutton 5='X' '" + Repeated("\xC2\xB0", 400) + "' '" +
