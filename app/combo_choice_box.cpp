@@ -3,8 +3,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include <exception>
-
 ComboChoiceBox::ComboChoiceBox(QComboBox* box, ErrorHandler onError) : box_(box), onError_(std::move(onError))
 {
 }
@@ -22,15 +20,9 @@ void ComboChoiceBox::disconnectAll()
 
 void ComboChoiceBox::userChanged()
 {
-    if (!onError_) {
-        onUserChange_();
-        return;
-    }
-    try {
-        onUserChange_();
-    } catch (const std::exception& e) {
-        onError_(QString::fromLocal8Bit(e.what()));
-    }
+    const tervix::Status done = onUserChange_();
+    if (!done.ok() && onError_)
+        onError_(QString::fromStdString(done.error()));
 }
 
 void ComboChoiceBox::clear()
@@ -102,7 +94,7 @@ void ComboChoiceBox::setEnabled(bool enabled)
         box_->setEnabled(enabled);
 }
 
-void ComboChoiceBox::setOnUserChange(std::function<void()> handler)
+void ComboChoiceBox::setOnUserChange(ChangeHandler handler)
 {
     disconnectAll();
     onUserChange_ = std::move(handler);

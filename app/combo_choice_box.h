@@ -2,9 +2,8 @@
 // `activated` and, for an editable box, the line edit's `textEdited`; neither
 // fires for changes made from code.
 //
-// An error thrown by the change handler (a serial port that cannot be opened)
-// goes to `onError` when one is given, e.g. ShowDefaultError, so that it does
-// not unwind through the combo box's own event handling.
+// A failure the change handler returns (a serial port that cannot be opened)
+// goes with its text to `onError` when one is given, e.g. ShowDefaultError.
 #pragma once
 
 #include "choice_box.h"
@@ -33,7 +32,7 @@ public:
     int currentData() const override;
     void setCurrentText(const QString& text) override;
     void setEnabled(bool enabled) override;
-    void setOnUserChange(std::function<void()> handler) override;
+    void setOnUserChange(ChangeHandler handler) override;
 
 private:
     void disconnectAll();
@@ -41,7 +40,7 @@ private:
 
     QPointer<QComboBox> box_;
     ErrorHandler onError_;
-    std::function<void()> onUserChange_;
+    ChangeHandler onUserChange_;
     QMetaObject::Connection activated_;
     QMetaObject::Connection edited_;
 };

@@ -27,8 +27,13 @@ struct Options {
     QCommandLineOption com{QStringList{"com"}, "Map COM number N (1..99) to device PATH; repeatable.",
                            "N=PATH"};
     QCommandLineOption sdoTimeout{QStringList{"sdo-timeout"},
-                                  "How long a parameter read waits for the unit's answer (default 1000).", "MS",
+                                  "How long every SDO request waits for each answer (default 1000).", "MS",
                                   "1000"};
+    QCommandLineOption abortOrder{QStringList{"sdo-abort-order"},
+                                  "Byte order of SDO abort codes: unit (data byte 4 most significant, as the "
+                                  "weighing units send them; default) or standard (CiA 301, byte 7 most "
+                                  "significant).",
+                                  "ORDER", "unit"};
     QCommandLineOption record{QStringList{"record"},
                               "Record every frame received (rx) and sent (tx) to FILE as a candump log.",
                               "FILE"};
@@ -58,6 +63,7 @@ void Describe(QCommandLineParser& parser, const Options& options)
     parser.addOption(options.com);
     parser.addOption(options.record);
     parser.addOption(options.sdoTimeout);
+    parser.addOption(options.abortOrder);
 }
 
 bool AsksForHelpOrVersion(int argc, char** argv)
@@ -114,6 +120,11 @@ int main(int argc, char** argv)
         Fail(QStringLiteral("--sdo-timeout takes milliseconds from 1 to 600000"));
         return 2;
     }
+    const QString order = parser.value(options.abortOrder);
+    if (order != QStringLiteral("unit") && order != QStringLiteral("standard")) {
+        Fail(QStringLiteral("--sdo-abort-order takes unit or standard"));
+        return 2;
+    }
     QString error;
     std::unique_ptr<CanDriver> driver = MakeCanDriver(parser.value(can), &error);
     if (!driver) {
@@ -131,6 +142,8 @@ int main(int argc, char** argv)
     if (IsSimulatedOption(parser.value(can)))
         form.setWindowTitle(form.windowTitle() + QStringLiteral(" - simulated unit"));
     form.SetSdoTimeout(std::chrono::milliseconds(timeoutMs));
+    form.Canopen().SetAbortOrder(order == QStringLiteral("standard") ? tervix::AbortOrder::Standard
+                                                                     : tervix::AbortOrder::Unit);
     if (parser.isSet(record) && !form.StartRecording(parser.value(record), &error)) {
         Fail(error);
         return 2;

@@ -44,6 +44,7 @@ using namespace tervix;
 namespace {
 
 constexpr int kAddressItems = 128;
+constexpr const char* kNoAdapter = "No CAN adapter is connected";
 constexpr int kUnitAddressItems = 32;
 
 QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption)
@@ -106,18 +107,26 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
         Memo1->AppendLine(QStringLiteral("%1 further messages were not shown").arg(n).toStdString());
     });
 
+    canopen_ = std::make_unique<CanopenClient>(
+        [this](unsigned, const BusFrame& frame, const SdoOutgoing& about) {
+            Status sent = sender_ ? sender_(frame) : Status::Failed(kNoAdapter);
+            if (sent)
+                decoder_->LogSdoFrame(frame, about);
+            return sent;
+        },
+        SdoClientOptions{MonitorDecoder::kDefaultSdoTimeout});
     MonitorDecoder::Outputs outputs;
-    outputs.send = [this](const FramePacket& packet) {
-        if (!sender_)
-            throw std::runtime_error("No CAN adapter is connected");
-        sender_(packet);
+    outputs.send = [this](const BusFrame& frame) {
+        return sender_ ? sender_(frame) : Status::Failed(kNoAdapter);
     };
+    outputs.sendFailed = [this](std::string_view why) { SendFailed(why); };
     outputs.logEntry = [this](const LogEntry& entry) { Memo1->AppendEntry(entry); };
     outputs.message = [this](std::string_view caption, std::string_view text) {
         deferred_->Post(Latin1(caption), Latin1(text));
     };
     outputs.unitAddressReset = [this] { tsKRVData->UnitAddressBox()->setEditText(QStringLiteral("0")); };
     decoder_ = std::make_unique<MonitorDecoder>(std::move(outputs), clock_.Now(), LocaleDecimalSeparator());
+    decoder_->SetClient(canopen_.get());
 
     resize(992, 619);
     if (const QScreen* screen = this->screen())
@@ -279,13 +288,13 @@ void TForm1::CreateTransport(Adapters& adapters)
         return;
     usb_ = adapters.usb;
     comm_ = new TComm(*adapters.usb, std::move(adapters.ports), this);
-    // An error of a box's change handler (a port that cannot be opened) is
-    // shown like any other escaped error.
+    // A failure of a box's change handler (a port that cannot be opened) is
+    // shown like any other error.
     portBox_ = std::make_unique<ComboChoiceBox>(cbxAdaptorPort, ShowDefaultError);
     speedBox_ = std::make_unique<ComboChoiceBox>(cbxCANspeed, ShowDefaultError);
     comm_->InitLists(*portBox_, *speedBox_);
-    comm_->SetOnFrame([this](TComm* sender, int slot) { FrameReceived(sender->Slot(slot).View()); });
-    sender_ = [this](const FramePacket& packet) { comm_->SendFrame(packet); };
+    comm_->SetOnFrame([this](TComm* sender, int slot) { FrameReceived(sender->Slot(slot)); });
+    sender_ = [this](const tervix::BusFrame& frame) { return comm_->SendFrame(frame); };
     lbInfo->setText(comm_->InfoText());
     connect(comm_, &TComm::infoChanged, lbInfo, &QLabel::setText);
     connect(comm_, &TComm::connectionEvent, this,
@@ -298,7 +307,8 @@ void TForm1::CreateTransport(Adapters& adapters)
         if (lostNotice_ != 0)
             deferred_->Withdraw(std::exchange(lostNotice_, 0));
     });
-    recorder_ = new Recorder(this);
+    // Frames are timed by the USB channel's clock.
+    recorder_ = new Recorder(this, Recorder::kFlushInterval, adapters.usb->Clock());
     comm_->SetRecorder(recorder_);
     connect(recorder_, &Recorder::failed, this, [this](const QString& message) {
         Memo1->AppendLine(message.toStdString());
@@ -367,7 +377,41 @@ void TForm1::Act(Action&& action)
         TForm1* form;
         ~Sync() { form->SyncTimers(); }
     } sync{this};
+    const FailuresAre shown(this, SendFailures::Shown);
     action();
+}
+
+void TForm1::SendFailed(std::string_view why)
+{
+    switch (sendFailures_) {
+    case SendFailures::Shown:
+        deferred_->Post(QApplication::applicationName(), QString::fromLocal8Bit(why.data(), qsizetype(why.size())),
+                        QMessageBox::Critical);
+        break;
+    case SendFailures::Counted:
+        if (comm_)
+            comm_->CountTimerSendFailure();
+        break;
+    case SendFailures::Quiet: break;
+    }
+}
+
+bool TForm1::QueueSdo(SdoTransfer transfer)
+{
+    // Whether the first frame failed inside Queue; a transfer that waited
+    // behind another reports its failed send when it starts.
+    auto state = std::make_shared<std::pair<bool, bool>>(true, false); // queuing, failed then
+    transfer.done = [this, state, then = std::move(transfer.done)](const SdoResult& r) {
+        if (r.outcome == SdoOutcome::SendFailed) {
+            state->second = state->first;
+            SendFailed(r.sendError);
+        }
+        if (then)
+            then(r);
+    };
+    canopen_->Queue(decoder_->NodeNumber(), std::move(transfer), clock_.Now());
+    state->first = false;
+    return !state->second;
 }
 
 void TForm1::SyncTimers()
@@ -404,22 +448,22 @@ void TForm1::btNMT_StopClick()
 
 void TForm1::SetSdoTimeout(std::chrono::milliseconds timeout)
 {
-    decoder_->SetSdoTimeout(timeout);
+    canopen_->SetTimeout(timeout);
 }
 
-void TForm1::SdoWrite(std::uint32_t object, std::int32_t value)
+bool TForm1::SdoWrite(std::uint32_t object, std::int32_t value)
 {
-    decoder_->SdoWrite(object, value, clock_.Now());
+    return decoder_->SdoWrite(object, value, clock_.Now());
 }
 
-void TForm1::SdoRead(std::uint32_t object)
+bool TForm1::SdoRead(std::uint32_t object)
 {
-    decoder_->SdoRead(object);
+    return decoder_->SdoRead(object, clock_.Now());
 }
 
-void TForm1::ReadAllStep(int page)
+bool TForm1::StartReadAll(int page)
 {
-    decoder_->ReadAllStep(page, clock_.Now());
+    return decoder_->StartReadAll(page, clock_.Now());
 }
 
 template <typename Action>
@@ -427,14 +471,12 @@ void TForm1::ActOnTimer(Action&& action)
 {
     // A timer's send fails again on every tick while the adapter is gone:
     // counted in "Comm Info", not shown, so the user can still reach the
-    // PORT box. What the user does still reports its own failure.
-    try {
-        Act(std::forward<Action>(action));
-    } catch (const std::exception& e) {
-        if (!comm_)
-            throw;
-        comm_->CountTimerSendFailure();
-    }
+    // PORT box. What the user does still reports its own failure. Without a
+    // transport there is nothing to count in: shown, once at a time.
+    Act([this, &action] {
+        const FailuresAre counted(this, comm_ ? SendFailures::Counted : SendFailures::Shown);
+        action();
+    });
 }
 
 void TForm1::WatchdogTimerTick()
@@ -522,7 +564,25 @@ void TForm1::UnitBoxClick(TUnitBox* box)
 
 void TForm1::FrameReceived(ByteView message)
 {
-    decoder_->FrameReceived(message, clock_.Now());
+    const std::optional<BusFrame> frame = DecodePacket(message);
+    Received(message, frame ? &*frame : nullptr, clock_.Now());
+}
+
+void TForm1::FrameReceived(const ReceiveSlot& slot)
+{
+    Received(slot.View(), slot.isFrame ? &slot.frame : nullptr, slot.at);
+}
+
+void TForm1::Received(ByteView packet, const BusFrame* frame, TimePoint at)
+{
+    // The steps a received frame takes (a page read's next row) report no
+    // failed send: the row shows it.
+    const FailuresAre quiet(this, SendFailures::Quiet);
+    // The decoder first: an answer is logged and stored before the client
+    // sends what it moves on to.
+    decoder_->FrameReceived(packet, at);
+    if (frame)
+        canopen_->Receive(*frame, at);
 }
 
 void TForm1::ShowPendingMessages()
@@ -538,7 +598,10 @@ void TForm1::RefreshNow()
 void TForm1::Refresh(bool everything)
 {
     const TimePoint now = clock_.Now();
-    decoder_->Poll(now);
+    {
+        const FailuresAre quiet(this, SendFailures::Quiet);
+        canopen_->Process(now);
+    }
     UnitBoxBank& boxes = decoder_->Boxes();
     for (int n = 0; n < kUnitBoxCount; ++n) {
         const UnitBoxValue& v = boxes.Box(n);

@@ -3,6 +3,7 @@
 // only; the monitor's state and decisions live in the decoder.
 #pragma once
 
+#include "canopen_client.h"
 #include "clock.h"
 #include "com_ports.h"
 #include "frame_packet.h"
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 class ComboChoiceBox;
 class DeferredMessages;
@@ -44,13 +46,14 @@ class TUnitBox;
 
 namespace tervix {
 class ParameterPages;
+struct ReceiveSlot;
 }
 
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
-    // Hands a packet to the adapter; throws when the adapter cannot take it.
-    using FrameSender = std::function<void(const tervix::FramePacket&)>;
+    // Hands a frame to the adapter; fails when the adapter cannot take it.
+    using FrameSender = std::function<tervix::Status(const tervix::BusFrame&)>;
 
     // Where the window reaches the bus. Without a USB channel the window
     // makes no transport (tests hand it a FrameSender instead).
@@ -77,8 +80,13 @@ public:
     // Records every frame received and sent to a candump log; false with
     // *error when the file cannot be opened or there is no transport.
     bool StartRecording(const QString& path, QString* error = nullptr);
-    // How long a parameter page's read waits for each row's answer.
+    // How long every SDO request waits for each answer.
     void SetSdoTimeout(std::chrono::milliseconds timeout);
+    // Queues an SDO transfer for the node in "CAN Addr"; false when its first
+    // frame could not go out (said as for any button). Frames of a transfer
+    // whose `log` is set are logged as Tx lines of the node.
+    bool QueueSdo(tervix::SdoTransfer transfer);
+    tervix::CanopenClient& Canopen() { return *canopen_; }
     Recorder* FrameRecorder() const { return recorder_; }
     // The parameter pages whose cells answers are stored into (none: answers
     // for pages are dropped and a read-all ends at once).
@@ -108,14 +116,17 @@ public:
     // Names, counts, logs and routes one received message (a packet or a
     // line of adapter text). Messages it raises are shown afterwards.
     void FrameReceived(tervix::ByteView message);
+    // The same for a receive slot: its frame and receive time.
+    void FrameReceived(const tervix::ReceiveSlot& slot);
 
-    // Requests of the buttons; a send error passes to the caller (the
-    // application shows it) and the request is then not logged.
+    // Requests of the buttons; a send error is shown (a box with the
+    // adapter's text) and the request is then not logged. False when nothing
+    // went out.
     void btNMT_StartClick();
     void btNMT_StopClick();
-    void SdoWrite(std::uint32_t object, std::int32_t value);
-    void SdoRead(std::uint32_t object);
-    void ReadAllStep(int page);
+    bool SdoWrite(std::uint32_t object, std::int32_t value);
+    bool SdoRead(std::uint32_t object);
+    bool StartReadAll(int page);
     // The SDO dialog's request for the button that asks (its tag names it):
     // builds, sends and logs the frame; a write with a bad value box sends
     // nothing and says so.
@@ -172,6 +183,8 @@ private:
     void RegisterSdoRequestHandler();
     // Timers and the "Run Nodeguard" box follow the decoder after each action.
     void SyncTimers();
+    // Both FrameReceived: the packet to the decoder, the frame to the client.
+    void Received(tervix::ByteView packet, const tervix::BusFrame* frame, tervix::TimePoint at);
     void ShowRecording();
     void SetFindButtonText(const QString& text);
     // RefreshNow's steps: stale units greyed, the status bar once a second.
@@ -181,11 +194,25 @@ private:
     void Act(Action&& action);
     template <typename Action>
     void ActOnTimer(Action&& action);
+    // A request that did not go out: shown, counted (timers) or left to the
+    // caller (value dialogs, steps taken on a received frame).
+    void SendFailed(std::string_view why);
+    enum class SendFailures { Shown, Counted, Quiet };
+    struct FailuresAre {
+        FailuresAre(TForm1* form, SendFailures how) : form_(form), was_(std::exchange(form->sendFailures_, how)) {}
+        ~FailuresAre() { form_->sendFailures_ = was_; }
+        FailuresAre(const FailuresAre&) = delete;
+        FailuresAre& operator=(const FailuresAre&) = delete;
+        TForm1* form_;
+        SendFailures was_;
+    };
 
     MessageSink& messages_;
     tervix::Clock& clock_;
     FrameSender sender_;
+    std::unique_ptr<tervix::CanopenClient> canopen_;
     std::unique_ptr<tervix::MonitorDecoder> decoder_;
+    SendFailures sendFailures_ = SendFailures::Shown;
     DeferredMessages* deferred_ = nullptr;
     TComm* comm_ = nullptr;
     TUSB2CAN* usb_ = nullptr;  // the program's USB channel, owned by the application

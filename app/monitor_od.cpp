@@ -1,20 +1,22 @@
 // FormCreate's EDS load, with the log line saying where the files are looked
-// for, and FormShow's registration with the SDO dialog.
+// for, FormShow's registration with the SDO dialog and the transfers its
+// buttons queue.
 #include "monitor.h"
 
 #include "log_view.h"
 #include "message_sink.h"
-#include "tervix_application.h"
 
 #include "DialogSDO.h"
 #include "EDS_unit.h"
 #include "parameter_sheets.h"
 
 #include "sdo_request.h"
+#include "sdo_values.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStringList>
 #include <QTabWidget>
@@ -79,15 +81,9 @@ void TForm1::RegisterSdoRequestHandler()
 {
     if (!sdoDialog_)
         return;
-    sdoDialog_->SetRequestHandler([this](QPushButton* button) {
-        // Called from the dialog's buttons and the tree's mouse handler: a
-        // failed send is shown here rather than thrown through Qt.
-        try {
-            SDORequest(button);
-        } catch (const std::exception& e) {
-            ShowDefaultError(QString::fromLocal8Bit(e.what()));
-        }
-    });
+    // Called from the dialog's buttons and the tree's mouse handler; a send
+    // that fails is shown by QueueSdo, as for any button.
+    sdoDialog_->SetRequestHandler([this](QPushButton* button) { SDORequest(button); });
 }
 
 void TForm1::SDORequest(QPushButton* button)
@@ -96,38 +92,38 @@ void TForm1::SDORequest(QPushButton* button)
         return;
     const TDialogFormSDO& dialog = *sdoDialog_;
     const int tag = TDialogFormSDO::Tag(button);
-    const auto cobId = decoder_->CobIdBytes(kPrefixSdoRequest);
-    auto send = [this](const FramePacket& packet) {
-        if (!sender_)
-            throw std::runtime_error("No CAN adapter is connected");
-        sender_(packet);
-    };
 
-    std::optional<Request> request;
+    std::vector<std::uint8_t> value;
     if (tag == kSdoTagWrite) {
-        const QString value = dialog.ValueBox()->text();
-        try {
-            const std::optional<std::uint32_t> number = ParseSdoValue(value.toStdString());
-            if (!number)
-                throw std::invalid_argument("not a hexadecimal value");
-            request = SdoDialogRequest(tag, cobId, dialog.Index(), dialog.SubIndex(), *number);
-            send(request->packet);
-        } catch (...) {
+        const QString text = dialog.ValueBox()->text();
+        std::optional<std::vector<std::uint8_t>> bytes = SdoWriteBytes(text.toStdString(), dialog.DataType());
+        // Any text reads as a string: a frame shown in the box is not one to write.
+        if (SdoTypedAsText(dialog.DataType()) && !dialog.ValueTyped())
+            bytes.reset();
+        if (!bytes) {
             const std::string report =
                 SdoReportText(button->text().toStdString(), dialog.Index(), dialog.SubIndex(),
                               dialog.ObjectType(), dialog.DataType());
             messages_.ShowMessage(QStringLiteral("SDO DOWNLOAD (set)"),
-                                  QString::fromStdString(report) + u'\r' + value, QMessageBox::Warning,
+                                  QString::fromStdString(report) + u'\r' + text, QMessageBox::Warning,
                                   nullptr);
             return;
         }
-    } else {
-        request = SdoDialogRequest(tag, cobId, dialog.Index(), dialog.SubIndex());
-        if (!request)
-            return;
-        send(request->packet);
+        value = std::move(*bytes);
     }
-    // The hidden Info button's structure request goes out silently.
-    if (!button->isHidden())
-        Memo1->AppendLine(request->logLine);
+    std::optional<SdoTransfer> transfer =
+        SdoDialogTransfer(tag, dialog.Index(), dialog.SubIndex(), dialog.DataType(), std::move(value));
+    if (!transfer)
+        return;
+    // The structure answer is shown as a frame; reads and writes also say
+    // how they ended, under the frames, for the object they were asked for.
+    if (tag != kSdoTagStructure)
+        transfer->done = [shown = QPointer<TDialogFormSDO>(sdoDialog_), read = tag == kSdoTagRead,
+                          index = dialog.Index(), sub = static_cast<std::uint8_t>(dialog.SubIndex()),
+                          type = dialog.DataType()](const SdoResult& result) {
+            // A frame that did not go out has been shown by the window.
+            if (shown && result.outcome != SdoOutcome::SendFailed)
+                shown->ShowResult(SdoResultText(read, index, sub, type, result));
+        };
+    QueueSdo(std::move(*transfer));
 }

@@ -119,14 +119,18 @@ void TForm1::FunctionKeyPressed(QObject* sender)
         return;
     decoder_->SetRequestTime(clock_.Now());
     const std::uint32_t object = button->IndexSub;
-    const auto send = [this](std::uint32_t o, std::int32_t v) { SdoWrite(o, v); };
+    // A value dialog reports a send that failed as bad input, in its own words.
+    const auto send = [this](std::uint32_t o, std::int32_t v) {
+        const FailuresAre quiet(this, SendFailures::Quiet);
+        return SdoWrite(o, v);
+    };
     switch (button->Kind) {
     case ButtonKind::None:
         messages_.ShowMessage(QStringLiteral("Function Key [%1]").arg(button->Tag()),
                               QStringLiteral("Unassigned Key"), QMessageBox::Information, nullptr);
         break;
     case ButtonKind::Direct: SdoWrite(object, 0); break;
-    case ButtonKind::DIndex: decoder_->SdoWriteUnitAddress(object); break;
+    case ButtonKind::DIndex: decoder_->SdoWriteUnitAddress(object, clock_.Now()); break;
     case ButtonKind::Dialog1:
         if (!decoder_->CanAddress(object))
             break;

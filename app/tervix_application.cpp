@@ -3,7 +3,6 @@
 #include "message_sink.h"
 
 #include <QWidget>
-#include <exception>
 
 TervixApplication::TervixApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -24,16 +23,4 @@ void ShowDefaultError(const QString& text)
     DefaultMessageSink().ShowMessage(QApplication::applicationName(), text, QMessageBox::Critical,
                                      QApplication::activeWindow());
     open = false;
-}
-
-bool TervixApplication::notify(QObject* receiver, QEvent* event)
-{
-    try {
-        return QApplication::notify(receiver, event);
-    } catch (const std::exception& e) {
-        ShowDefaultError(QString::fromLocal8Bit(e.what()));
-    } catch (...) {
-        ShowDefaultError(QStringLiteral("Unknown error"));
-    }
-    return false;
 }

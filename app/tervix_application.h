@@ -1,4 +1,5 @@
-// The application object: its notify is the program's default error handling.
+// The application object, and the box the program shows an adapter's
+// failure in.
 #pragma once
 
 #include <QApplication>
@@ -6,11 +7,8 @@
 class TervixApplication : public QApplication {
 public:
     TervixApplication(int& argc, char** argv);
-
-    // Exceptions never cross the event loop: an error that escapes a handler
-    // is shown in a message box and the program carries on.
-    bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Shows an escaped error the way notify does (for code that calls handlers directly).
+// Shows a failure the user's action met (a port that does not open), once
+// at a time: a box that is up takes no second one.
 void ShowDefaultError(const QString& text);

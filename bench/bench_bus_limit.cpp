@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     // every frame must still be counted, and every one recorded.
     QTemporaryDir dir;
     const QString recordPath = dir.filePath(QStringLiteral("bus.log"));
-    Recorder recorder;
+    Recorder recorder(nullptr, Recorder::kFlushInterval, rig.clock);
     if (!recorder.Start(recordPath)) {
         std::printf("bus limit: cannot record to %s\n", qPrintable(recordPath));
         return 1;

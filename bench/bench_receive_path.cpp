@@ -133,8 +133,12 @@ void BM_ReceiveSerial(benchmark::State& state)
     if (comm.ComNumber() != 5) {
         auto* portBox = form.findChild<QComboBox*>(QStringLiteral("cbxAdaptorPort"));
         portBox->setCurrentIndex(portBox->findText(QStringLiteral("COM5")));
-        comm.PortChange();
+        const bool opened = comm.PortChange().ok();
         comm.Timer().stop(); // the loop below runs the ticks
+        if (!opened) {
+            state.SkipWithError("the pseudo-terminal did not open as COM5");
+            return;
+        }
     }
     if (!comm.Serial().isOpen()) {
         state.SkipWithError("the pseudo-terminal did not open as COM5");

@@ -32,7 +32,7 @@ public:
         return DriverResult::Ok;
     }
     DriverResult close() override { return DriverResult::Ok; }
-    DriverResult read(tervix::BusFrame&) override
+    DriverResult read(ReceivedFrame&) override
     {
         if (!woken)
             return DriverResult::Empty;

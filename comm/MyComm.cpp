@@ -2,10 +2,9 @@
 
 #include "bit_rates.h"
 
-#include <algorithm>
-
 TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
-    : QObject(parent), usb_(&usb), ports_(std::move(ports)), timer_(std::make_unique<PollTimer>())
+    : QObject(parent), usb_(&usb), ports_(std::move(ports)), serial_(usb.Clock()),
+      timer_(std::make_unique<PollTimer>())
 {
     timer_->setHandler([this] {
         Adapter* adapter = InUse();
@@ -23,12 +22,13 @@ TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
     });
     ring_.SetHandler([this](int slot) {
         ++delivered_;
-        // Counted and recorded before the handler, which may throw; adapter
-        // text is no frame.
-        if (const auto frame = tervix::DecodePacket(ring_.Slot(slot).View())) {
-            stats_.Add(*frame, false, Now());
+        // Counted and recorded before the handler sees it; adapter text is no
+        // frame.
+        const tervix::ReceiveSlot& s = ring_.Slot(slot);
+        if (s.isFrame) {
+            stats_.Add(s.frame, false, s.at);
             if (recorder_)
-                recorder_->Received(*frame);
+                recorder_->Received(s.frame, s.at);
         }
         if (frameHandler_)
             frameHandler_(this, slot);
@@ -107,12 +107,15 @@ void TComm::InitLists(ChoiceBox& port, ChoiceBox& speed)
 
     speedBox_ = &speed;
     speed.clear();
-    speed.setOnUserChange([this] { SpeedChange(); });
+    speed.setOnUserChange([this] {
+        SpeedChange();
+        return tervix::Status();
+    });
     FillSpeedBox();
 
     portBox_ = &port;
     port.clear();
-    port.setOnUserChange([this] { PortChange(); });
+    port.setOnUserChange([this] { return PortChange(); });
     port.addItem(QStringLiteral("USB"), 0);
     for (int n = ComPortMap::kFirstPort; n <= ComPortMap::kLastPort; ++n) {
         const QString path = ports_.path(n);
@@ -148,10 +151,10 @@ void TComm::SpeedChange()
                              .arg(tervix::BitsPerSecondOfCode(code) / 1000.0));
 }
 
-void TComm::PortChange()
+tervix::Status TComm::PortChange()
 {
     if (!portBox_ || !speedBox_)
-        return;
+        return {};
     timer_->stop();
     EndLoss();
     if (comNumber_ != 0 && serial_.isOpen())
@@ -180,17 +183,19 @@ void TComm::PortChange()
     timerSendFailures_ = 0;
     UpdateInfo();
     if (!adapter)
-        return;
-    try {
-        adapter->Open(); // on failure the timer stays stopped
-    } catch (const std::exception& e) {
-        emit connectionEvent(QStringLiteral("%1 not opened: %2")
-                                 .arg(PortName(), QString::fromStdString(e.what()).replace(u'\n', u' ')));
-        throw;
+        return {};
+    tervix::Status opened = adapter->Open();
+    if (!opened.ok()) {
+        // The timer stays stopped.
+        emit connectionEvent(
+            QStringLiteral("%1 not opened: %2")
+                .arg(PortName(), QString::fromStdString(opened.error()).replace(u'\n', u' ')));
+        return opened;
     }
     if (comNumber_ != 0)
         emit connectionEvent(QStringLiteral("%1 opened").arg(PortName()));
     timer_->start();
+    return {};
 }
 
 QString TComm::PortName() const
@@ -244,25 +249,22 @@ void TComm::CountTimerSendFailure()
     UpdateInfo();
 }
 
-void TComm::SendFrame(tervix::ByteView packet)
+tervix::Status TComm::SendFrame(const tervix::BusFrame& frame)
 {
     Adapter* adapter = InUse();
     if (!adapter)
-        return;
-    adapter->Send(packet);
-    if (auto frame = tervix::DecodePacket(packet)) {
-        // Data the packet does not carry never went out.
-        if (!frame->remote)
-            frame->length = static_cast<std::uint8_t>(
-                std::min<std::size_t>(frame->length, packet.size() - tervix::kPacketHeaderSize));
-        stats_.Add(*frame, true, Now());
-        if (recorder_)
-            recorder_->Sent(*frame);
-    }
+        return {}; // the USB channel is gone with the application
+    if (tervix::Status sent = adapter->Send(frame); !sent.ok())
+        return sent;
+    const tervix::TimePoint at = Now();
+    stats_.Add(frame, true, at);
+    if (recorder_)
+        recorder_->Sent(frame, at);
     if (timerSendFailures_ != 0) {
         timerSendFailures_ = 0;
         UpdateInfo();
     }
+    return {};
 }
 
 void TComm::UpdateInfo()

@@ -1,7 +1,8 @@
 // The one object through which the program reaches the CAN bus: the USB
 // channel or the serial adapter on COM1..COM99, picked in the port box.
 // Received frames and adapter text lines go through four receive slots to the
-// frame handler.
+// frame handler; each frame is counted and recorded from its slot, with its
+// receive time.
 #pragma once
 
 #include "choice_box.h"
@@ -11,6 +12,7 @@
 #include "receive_ring.h"
 #include "recorder.h"
 #include "serial_link.h"
+#include "status.h"
 #include "usb2can.h"
 
 #include "bus_load.h"
@@ -39,12 +41,14 @@ public:
     // Gets every frame received and every frame sent (null: none).
     void SetRecorder(Recorder* recorder) { recorder_ = recorder; }
 
-    // Through the adapter in use. Serial errors throw CommError.
-    void SendFrame(tervix::ByteView packet);
+    // Through the adapter in use; fails with the adapter's text. A frame
+    // that went out is counted and recorded with the time of the send.
+    tervix::Status SendFrame(const tervix::BusFrame& frame);
 
-    // Change handlers of the boxes (user actions only).
+    // Change handlers of the boxes (user actions only). A port that cannot
+    // be opened fails with the adapter's text and leaves the poll stopped.
     void SpeedChange();
-    void PortChange();
+    tervix::Status PortChange();
 
     // 0: USB adapter; n: serial adapter on COMn.
     int ComNumber() const { return comNumber_; }

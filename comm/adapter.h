@@ -5,6 +5,7 @@
 
 #include "frame_packet.h"
 #include "receive_ring.h"
+#include "status.h"
 
 #include <QString>
 
@@ -15,11 +16,12 @@ class Adapter {
 public:
     virtual ~Adapter() = default;
 
-    // Open throws CommError when the adapter cannot be used.
-    virtual void Open() = 0;
+    // Fails with the text for the user when the adapter cannot be used.
+    virtual tervix::Status Open() = 0;
     virtual void Close() = 0;
-    // One packet; the serial link throws CommError when its port is not open.
-    virtual void Send(tervix::ByteView packet) = 0;
+    // One frame; fails when it cannot go out (the serial link's port is not
+    // open, the driver refuses it).
+    virtual tervix::Status Send(const tervix::BusFrame& frame) = 0;
     // One poll tick: everything the adapter has buffered goes into the ring.
     virtual void PollInto(tervix::ReceiveRing& ring) = 0;
     // For the "Comm Info" label.

@@ -69,7 +69,7 @@ std::unique_ptr<CanDriver> MakeCanDriver(const QString& option, QString* error, 
     }
     if (interfaceName.isEmpty())
         return fail(QStringLiteral("give the interface as %1:INTERFACE").arg(backend));
-    return std::make_unique<SerialBusDriver>(backend, interfaceName);
+    return std::make_unique<SerialBusDriver>(backend, interfaceName, clock);
 }
 
 bool IsSimulatedOption(const QString& option)

@@ -29,3 +29,14 @@ void CanDriver::setStatus(const QString& name, const QString& state)
     name_ = name;
     setStatusText(name + QStringLiteral(": ") + state);
 }
+
+tervix::TimePoint DeviceTimeMap::Map(std::chrono::microseconds stamp, tervix::TimePoint now)
+{
+    if (offset_) {
+        const tervix::TimePoint at(stamp + *offset_);
+        if (at <= now && at >= now - kMaxLag)
+            return at;
+    }
+    offset_ = now.time_since_epoch() - stamp;
+    return now;
+}

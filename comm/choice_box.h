@@ -2,6 +2,8 @@
 // widget, tests use a plain fake.
 #pragma once
 
+#include "status.h"
+
 #include <QString>
 
 #include <functional>
@@ -26,6 +28,8 @@ public:
     virtual void setCurrentText(const QString& text) = 0;
     virtual void setEnabled(bool enabled) = 0;
 
-    // Called after the user picked an entry or typed into the box.
-    virtual void setOnUserChange(std::function<void()> handler) = 0;
+    // Called after the user picked an entry or typed into the box; fails
+    // with a text for the user (a port that cannot be opened).
+    using ChangeHandler = std::function<tervix::Status()>;
+    virtual void setOnUserChange(ChangeHandler handler) = 0;
 };

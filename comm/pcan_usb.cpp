@@ -100,7 +100,7 @@ DriverResult PcanLightDriver::close()
     return result == 0 ? DriverResult::Ok : DriverResult::Failed;
 }
 
-DriverResult PcanLightDriver::read(tervix::BusFrame& frame)
+DriverResult PcanLightDriver::read(ReceivedFrame& received)
 {
     if (!read_)
         return DriverResult::Missing;
@@ -113,6 +113,8 @@ DriverResult PcanLightDriver::read(tervix::BusFrame& frame)
     }
     if (record.msgType & kMsgStatus)
         return DriverResult::ErrorFrame;
+    received.at.reset();
+    tervix::BusFrame& frame = received.frame;
     frame.extended = (record.msgType & kMsgExtended) != 0;
     frame.remote = (record.msgType & kMsgRemote) != 0;
     frame.id = record.id & (frame.extended ? 0x1FFFFFFFu : 0x7FFu);

@@ -22,7 +22,8 @@ public:
 
     DriverResult init(std::uint16_t btr0btr1) override;
     DriverResult close() override;
-    DriverResult read(tervix::BusFrame& frame) override;
+    // The library's record has no receive time.
+    DriverResult read(ReceivedFrame& received) override;
     DriverResult write(const tervix::BusFrame& frame) override;
 
 private:

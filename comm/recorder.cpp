@@ -13,16 +13,18 @@ namespace {
 // the buffer grow for a whole second.
 constexpr std::size_t kWakeBytes = 256 * 1024;
 
-std::int64_t UnixMicros()
+// The wall-clock time that `at` on `clock` stands for, in microseconds since 1970.
+std::int64_t UnixMicros(const tervix::Clock& clock, tervix::TimePoint at)
 {
     using namespace std::chrono;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+    const auto sinceAt = clock.Now() - at;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch() - sinceAt).count();
 }
 
 } // namespace
 
-Recorder::Recorder(QObject* parent, std::chrono::milliseconds flushInterval)
-    : QObject(parent), flushInterval_(flushInterval)
+Recorder::Recorder(QObject* parent, std::chrono::milliseconds flushInterval, tervix::Clock& clock)
+    : QObject(parent), flushInterval_(flushInterval), clock_(clock)
 {
 }
 
@@ -55,15 +57,15 @@ bool Recorder::Start(const QString& path, QString* error)
     return true;
 }
 
-void Recorder::Append(const char* interfaceName, const tervix::BusFrame& frame)
+void Recorder::Append(const char* interfaceName, const tervix::BusFrame& frame, tervix::TimePoint at)
 {
     if (!recording_ || writeFailed_.load(std::memory_order_relaxed))
         return;
-    const std::int64_t now = UnixMicros();
+    const std::int64_t micros = UnixMicros(clock_, at);
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
-        tervix::AppendCandumpLine(pending_, now, interfaceName, frame);
+        tervix::AppendCandumpLine(pending_, micros, interfaceName, frame);
         wake = pending_.size() >= kWakeBytes;
     }
     ++frames_;

@@ -1,9 +1,11 @@
 // Records every frame the program receives and sends to a candump log:
-// received frames under the interface "rx", sent ones under "tx". The GUI
-// thread only formats lines into a buffer; a writer thread does the file
-// I/O, so a slow disk never stalls the poll and no frame is dropped.
+// received frames under the interface "rx", sent ones under "tx", each with
+// its receive or send time. The GUI thread only formats lines into a buffer;
+// a writer thread does the file I/O, so a slow disk never stalls the poll and
+// no frame is dropped.
 #pragma once
 
+#include "clock.h"
 #include "frame_packet.h"
 
 #include <QObject>
@@ -24,7 +26,9 @@ public:
     // The writer writes and flushes at least this often, and on Stop.
     static constexpr std::chrono::milliseconds kFlushInterval{1000};
 
-    explicit Recorder(QObject* parent = nullptr, std::chrono::milliseconds flushInterval = kFlushInterval);
+    // `clock`: the program's, on which the frames' times are given.
+    explicit Recorder(QObject* parent = nullptr, std::chrono::milliseconds flushInterval = kFlushInterval,
+                      tervix::Clock& clock = tervix::DefaultClock());
     ~Recorder() override;
 
     // Opens (truncates) `path` and starts the writer; false with *error when
@@ -38,21 +42,23 @@ public:
     QString Path() const { return path_; }
     std::uint64_t Frames() const { return frames_; }
 
-    // Taken with the wall-clock time of the call.
-    void Received(const tervix::BusFrame& frame) { Append("rx", frame); }
-    void Sent(const tervix::BusFrame& frame) { Append("tx", frame); }
+    // `at` on the program's clock; the line gets the wall-clock time it
+    // stands for, by the two clocks' offset at the call.
+    void Received(const tervix::BusFrame& frame, tervix::TimePoint at) { Append("rx", frame, at); }
+    void Sent(const tervix::BusFrame& frame, tervix::TimePoint at) { Append("tx", frame, at); }
 
 signals:
     // The recording stopped by itself (full disk, write error); said once.
     void failed(const QString& message);
 
 private:
-    void Append(const char* interfaceName, const tervix::BusFrame& frame);
+    void Append(const char* interfaceName, const tervix::BusFrame& frame, tervix::TimePoint at);
     void WriterLoop();
     // On the GUI thread, after the writer has given up.
     void OnWriteError();
 
     std::chrono::milliseconds flushInterval_;
+    tervix::Clock& clock_;
     QString path_;
     bool recording_ = false;
     std::uint64_t frames_ = 0;

@@ -88,40 +88,31 @@ void ReplayDriver::Load()
         loadError_ = QString::fromLocal8Bit(std::strerror(errno));
         return;
     }
-    struct Sink final : tervix::CandumpSink {
-        std::vector<Entry>& frames;
-        std::vector<Direction>& directions;
-        Line header;
-        std::uint64_t skipped = 0;
-        std::int64_t lastMicros = 0;
-
-        Sink(std::vector<Entry>& f, std::vector<Direction>& d) : frames(f), directions(d) {}
-        void Frame(std::uint64_t, tervix::ByteView message) override
-        {
-            const auto frame = tervix::DecodePacket(message);
-            if (!frame)
-                return;
-            // A line without a time stamp plays with the one before it.
-            if (header.micros >= 0)
-                lastMicros = header.micros;
-            frames.push_back({*frame, lastMicros});
-            directions.push_back(header.direction);
-        }
-        void Skipped(std::uint64_t, std::string_view) override { ++skipped; }
-    };
     std::vector<Direction> directions;
-    Sink sink(frames_, directions);
-    tervix::CandumpReader reader;
+    std::int64_t lastMicros = 0;
+    tervix::CandumpPacket packet;
     std::string text;
-    // Line by line, so each frame the reader hands back pairs with its header.
+    // Line by line: the candump reader takes the frame, the header before it
+    // gives the time and direction.
     while (std::getline(in, text)) {
-        sink.header = LineHeader(text);
-        reader.Feed(text, sink);
-        reader.Feed("\n", sink);
+        if (text.size() > tervix::CandumpReader::kMaxLine) {
+            ++skipped_;
+            continue;
+        }
+        const tervix::CandumpLineResult r = tervix::ParseCandumpLine(text, packet);
+        if (r.kind == tervix::CandumpLineKind::Skipped)
+            ++skipped_;
+        if (r.kind != tervix::CandumpLineKind::Frame)
+            continue;
+        const Line header = LineHeader(text);
+        // A line without a time stamp plays with the one before it.
+        if (header.micros >= 0)
+            lastMicros = header.micros;
+        frames_.push_back({packet.frame, lastMicros});
+        directions.push_back(header.direction);
     }
     if (in.bad())
         loadError_ = QString::fromLocal8Bit(std::strerror(errno));
-    skipped_ = sink.skipped;
 
     // Our own recordings hold both directions; only what came from the bus plays.
     const bool recorded =
@@ -180,16 +171,23 @@ DriverResult ReplayDriver::close()
     return wasOpen ? DriverResult::Ok : DriverResult::NotOpen;
 }
 
-DriverResult ReplayDriver::read(tervix::BusFrame& frame)
+DriverResult ReplayDriver::read(ReceivedFrame& received)
 {
     if (!open_)
         return DriverResult::NotOpen;
     if (next_ < frames_.size()) {
         const Entry& e = frames_[next_];
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::microseconds>(clock_.Now() - start_).count();
-        if (speed_ <= 0 || static_cast<double>(e.micros) <= static_cast<double>(elapsed) * speed_) {
-            frame = e.frame;
+        if (speed_ <= 0) {
+            received.frame = e.frame;
+            received.at.reset();
+            ++next_;
+            return DriverResult::Ok;
+        }
+        const std::chrono::duration<double, std::micro> after(static_cast<double>(e.micros) / speed_);
+        const tervix::TimePoint due = start_ + std::chrono::duration_cast<tervix::TimePoint::duration>(after);
+        if (due <= clock_.Now()) {
+            received.frame = e.frame;
+            received.at = due;
             ++next_;
             return DriverResult::Ok;
         }

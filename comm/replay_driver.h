@@ -2,7 +2,9 @@
 // replay:FILE[,speed=N]`. Frames recorded under "rx" are played, or every
 // frame of a log from another tool (no "rx"/"tx" interfaces), at the pace
 // they were recorded, N times faster, or all at once with speed 0. Sends go
-// nowhere; any bit rate is accepted.
+// nowhere; any bit rate is accepted. A frame's receive time is the time it
+// was due on the clock (the time of the read at speed 0), and its identifier
+// keeps all 29 bits.
 #pragma once
 
 #include "can_driver.h"
@@ -21,7 +23,7 @@ public:
     // Starts the playback from the first frame.
     DriverResult init(std::uint16_t btr0btr1) override;
     DriverResult close() override;
-    DriverResult read(tervix::BusFrame& frame) override;
+    DriverResult read(ReceivedFrame& received) override;
     DriverResult write(const tervix::BusFrame& frame) override;
 
     std::size_t FrameCount() const { return frames_.size(); }

@@ -1,6 +1,5 @@
 #include "serial_link.h"
 
-#include "comm_error.h"
 #include "comm_log.h"
 
 #ifndef Q_OS_WIN
@@ -53,8 +52,9 @@ bool PermissionDenied(const QString& path)
 
 } // namespace
 
-SerialLink::SerialLink()
+SerialLink::SerialLink(tervix::Clock& clock) : clock_(clock)
 {
+    packet_.reserve(tervix::kMaxPacketSize);
     port_.setBaudRate(kBaudRate);
     port_.setDataBits(QSerialPort::Data8);
     port_.setParity(QSerialPort::NoParity);
@@ -112,11 +112,12 @@ SerialLink::OpenResult SerialLink::tryOpen(const QString& path, QString* message
     return result;
 }
 
-void SerialLink::open(const QString& path)
+tervix::Status SerialLink::open(const QString& path)
 {
     QString message;
     if (tryOpen(path, &message) != OpenResult::Opened)
-        throw CommError(message);
+        return tervix::Status::Failed(message.toStdString());
+    return {};
 }
 
 void SerialLink::close()
@@ -126,16 +127,23 @@ void SerialLink::close()
         port_.close();
 }
 
-void SerialLink::write(tervix::ByteView bytes)
+tervix::Status SerialLink::write(tervix::ByteView bytes)
 {
     if (!port_.isOpen())
-        throw CommError(serial_texts::kNotOpen);
+        return tervix::Status::Failed(serial_texts::kNotOpen.toStdString());
     if (static_cast<qint64>(bytes.size()) > kBufferSize - port_.bytesToWrite())
-        throw CommError(serial_texts::kOutputTooSmall);
+        return tervix::Status::Failed(serial_texts::kOutputTooSmall.toStdString());
     const qint64 written =
         port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     if (written != static_cast<qint64>(bytes.size()))
-        throw CommError(port_.errorString());
+        return tervix::Status::Failed(port_.errorString().toStdString());
+    return {};
+}
+
+tervix::Status SerialLink::Send(const tervix::BusFrame& frame)
+{
+    tervix::EncodePacket(frame, packet_);
+    return write(packet_);
 }
 
 qint64 SerialLink::read(std::uint8_t* into, qint64 max)
@@ -152,18 +160,17 @@ void SerialLink::SelectPort(int number, const QString& path)
     selectedPath_ = path;
 }
 
-void SerialLink::Open()
+tervix::Status SerialLink::Open()
 {
-    struct Inform {
-        const SerialLink& link;
-        ~Inform() { link.StateChanged(); }
-    } inform{*this};
     Back();
-    if (selectedPath_.isEmpty())
-        throw CommError(serial_texts::kBadId);
+    tervix::Status result;
     QString message;
-    if (tryOpen(selectedPath_, &message) != OpenResult::Opened)
-        throw CommError(serial_texts::ForPort(message, number_, selectedPath_));
+    if (selectedPath_.isEmpty())
+        result = tervix::Status::Failed(serial_texts::kBadId.toStdString());
+    else if (tryOpen(selectedPath_, &message) != OpenResult::Opened)
+        result = tervix::Status::Failed(serial_texts::ForPort(message, number_, selectedPath_).toStdString());
+    StateChanged();
+    return result;
 }
 
 bool SerialLink::TryReopen()
@@ -197,9 +204,10 @@ void SerialLink::PollInto(tervix::ReceiveRing& ring)
             rxLen_ = read(rx_.data(), static_cast<qint64>(rx_.size()));
             if (rxLen_ == 0)
                 return;
+            rxAt_ = clock_.Now();
         }
         while (rxPos_ < rxLen_)
-            framing_.Feed(rx_[static_cast<std::size_t>(rxPos_++)], ring);
+            framing_.Feed(rx_[static_cast<std::size_t>(rxPos_++)], ring, rxAt_);
     }
 }
 

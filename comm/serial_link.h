@@ -1,11 +1,15 @@
 // The serial CAN adapter on COMn: fixed port settings (57600 8N1, no flow
 // control, DTR and RTS off, 4096-byte buffers), exclusive access, the
 // adapter's error texts, and the receive loop that cuts the byte stream into
-// packets and text lines.
+// packets and text lines, timed by the read that brought their last byte.
+// The packet layout carries 11 identifier bits, and so does every frame here.
 #pragma once
 
 #include "adapter.h"
+#include "clock.h"
+#include "frame_packet.h"
 #include "serial_framing.h"
+#include "status.h"
 
 #include <QSerialPort>
 #include <QString>
@@ -36,19 +40,20 @@ public:
         Failed,       // anything else
     };
 
-    SerialLink();
+    // `clock` times what is read.
+    explicit SerialLink(tervix::Clock& clock = tervix::DefaultClock());
 
-    // Opens without raising; *message gets the text the failure would raise.
+    // *message gets the adapter's text for a failure.
     OpenResult tryOpen(const QString& path, QString* message = nullptr);
-    // Opens or throws CommError.
-    void open(const QString& path);
+    // Fails with the adapter's text.
+    tervix::Status open(const QString& path);
     void close();
     bool isOpen() const { return port_.isOpen(); }
     QString path() const { return port_.portName(); }
 
-    // Writes all bytes in one go or throws CommError (port not open, or more
-    // bytes than the output buffer has room for).
-    void write(tervix::ByteView bytes);
+    // Writes all bytes in one go, or fails (port not open, or more bytes
+    // than the output buffer has room for).
+    tervix::Status write(tervix::ByteView bytes);
 
     // Takes up to `max` bytes of what has arrived; never blocks.
     qint64 read(std::uint8_t* into, qint64 max);
@@ -61,9 +66,11 @@ public:
     int Number() const { return number_; }
     void ResetFraming() { framing_.ResetExpected(); }
 
-    void Open() override;
+    // Fails with the adapter's text and, below it, the port.
+    tervix::Status Open() override;
     void Close() override;
-    void Send(tervix::ByteView packet) override { write(packet); }
+    // The frame's packet (standard identifier bits only).
+    tervix::Status Send(const tervix::BusFrame& frame) override;
     void PollInto(tervix::ReceiveRing& ring) override;
     QString StateText() const override;
     bool TryReopen() override;
@@ -71,13 +78,17 @@ public:
 private:
     void OnError(QSerialPort::SerialPortError error);
 
+    tervix::Clock& clock_;
     QSerialPort port_;
     int number_ = 0;
     QString selectedPath_;
     tervix::SerialFraming framing_;
-    // Bytes taken from the port but not yet framed: a frame handler that
-    // throws leaves the rest for the next tick instead of losing it.
+    tervix::FramePacket packet_; // reused for every send
+    // Bytes taken from the port but not yet framed, and when they were read.
+    // Kept here, not on the stack: however a tick ends, the rest is framed by
+    // the next one and no byte is lost.
     std::array<std::uint8_t, kBufferSize> rx_{};
     qint64 rxPos_ = 0;
     qint64 rxLen_ = 0;
+    tervix::TimePoint rxAt_{};
 };

@@ -7,12 +7,26 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
+
 const QString kSocketCan = QStringLiteral("socketcan");
+
+// Zero or out of range: the plugin did not stamp the frame.
+std::optional<std::chrono::microseconds> StampOf(const QCanBusFrame& frame)
+{
+    const QCanBusFrame::TimeStamp t = frame.timeStamp();
+    if (t.seconds() < 0 || t.microSeconds() < 0 || t.microSeconds() >= 1000000 ||
+        (t.seconds() == 0 && t.microSeconds() == 0))
+        return std::nullopt;
+    return std::chrono::seconds(t.seconds()) + std::chrono::microseconds(t.microSeconds());
 }
 
-SerialBusDriver::SerialBusDriver(const QString& plugin, const QString& interfaceName, QObject* parent)
+} // namespace
+
+SerialBusDriver::SerialBusDriver(const QString& plugin, const QString& interfaceName, tervix::Clock& clock,
+                                 QObject* parent)
     : SerialBusDriver(
           plugin, interfaceName,
           [plugin, interfaceName](QString* error) {
@@ -20,14 +34,14 @@ SerialBusDriver::SerialBusDriver(const QString& plugin, const QString& interface
           },
           plugin == kSocketCan ? RateReader([interfaceName] { return SocketCanBitRate(interfaceName); })
                                : RateReader(),
-          parent)
+          clock, parent)
 {
 }
 
 SerialBusDriver::SerialBusDriver(const QString& plugin, const QString& interfaceName, DeviceFactory factory,
-                                 RateReader systemRate, QObject* parent)
+                                 RateReader systemRate, tervix::Clock& clock, QObject* parent)
     : CanDriver(parent), plugin_(plugin), interface_(interfaceName), factory_(std::move(factory)),
-      systemRate_(std::move(systemRate))
+      systemRate_(std::move(systemRate)), clock_(clock)
 {
     report(QStringLiteral("not opened yet"));
 }
@@ -52,6 +66,7 @@ void SerialBusDriver::dropDevice()
     pending_.clear();
     readErrors_ = 0;
     lost_ = false;
+    times_.Reset();
     if (!device_)
         return;
     // Our handlers must not see the deliberate shutdown as a lost bus.
@@ -148,29 +163,33 @@ void SerialBusDriver::onError(QCanBusDevice::CanBusError error)
     }
 }
 
-DriverResult SerialBusDriver::read(tervix::BusFrame& frame)
+DriverResult SerialBusDriver::read(ReceivedFrame& received)
 {
     if (!device_)
         return DriverResult::NotOpen;
     // A device that is not connected hands out no frames, queued or not.
     while (device_->state() == QCanBusDevice::ConnectedState && device_->framesAvailable() > 0) {
-        const QCanBusFrame received = device_->readFrame();
-        if (!received.isValid())
+        const QCanBusFrame incoming = device_->readFrame();
+        if (!incoming.isValid())
             break;
-        if (received.frameType() == QCanBusFrame::ErrorFrame)
+        if (incoming.frameType() == QCanBusFrame::ErrorFrame)
             return DriverResult::ErrorFrame;
-        if (received.frameType() != QCanBusFrame::DataFrame &&
-            received.frameType() != QCanBusFrame::RemoteRequestFrame)
+        if (incoming.frameType() != QCanBusFrame::DataFrame &&
+            incoming.frameType() != QCanBusFrame::RemoteRequestFrame)
             continue;
-        frame.id = received.frameId();
-        frame.extended = received.hasExtendedFrameFormat();
-        frame.remote = received.frameType() == QCanBusFrame::RemoteRequestFrame;
+        tervix::BusFrame& frame = received.frame;
+        frame.id = incoming.frameId();
+        frame.extended = incoming.hasExtendedFrameFormat();
+        frame.remote = incoming.frameType() == QCanBusFrame::RemoteRequestFrame;
         // A flexible-data-rate payload does not fit a frame: keep its first 8 bytes.
-        const QByteArray payload = received.payload();
+        const QByteArray payload = incoming.payload();
         const auto n = static_cast<std::size_t>(std::min<qsizetype>(payload.size(), 8));
         frame.length = static_cast<std::uint8_t>(n);
         frame.data.fill(0);
         std::copy_n(reinterpret_cast<const std::uint8_t*>(payload.constData()), n, frame.data.begin());
+        received.at.reset();
+        if (const auto stamp = StampOf(incoming))
+            received.at = times_.Map(*stamp, clock_.Now());
         return DriverResult::Ok;
     }
     if (readErrors_ > 0) {

@@ -2,10 +2,13 @@
 // socketcan:can0, virtualcan:can0, ...). BTR0/BTR1 codes become bit rates,
 // except on SocketCAN, where the system sets the rate (`ip link`) and the
 // program can only read it. Error frames and read errors are counted by the
-// channel, never a reason to stop reading.
+// channel, never a reason to stop reading. A frame's time stamp becomes its
+// receive time on the program's clock (DeviceTimeMap); a frame without one is
+// timed by the channel's read.
 #pragma once
 
 #include "can_driver.h"
+#include "clock.h"
 
 #include <QCanBusDevice>
 #include <QCanBusFrame>
@@ -22,16 +25,19 @@ public:
     // The interface's rate in bit/s, 0 when it cannot be read.
     using RateReader = std::function<std::uint32_t()>;
 
-    SerialBusDriver(const QString& plugin, const QString& interfaceName, QObject* parent = nullptr);
+    // `clock`: the program's, onto which the frames' time stamps are put.
+    SerialBusDriver(const QString& plugin, const QString& interfaceName,
+                    tervix::Clock& clock = tervix::DefaultClock(), QObject* parent = nullptr);
     // With devices from elsewhere (tests use a device that fails on purpose).
     // A rate reader marks a back-end whose rate the system sets.
     SerialBusDriver(const QString& plugin, const QString& interfaceName, DeviceFactory factory,
-                    RateReader systemRate = {}, QObject* parent = nullptr);
+                    RateReader systemRate = {}, tervix::Clock& clock = tervix::DefaultClock(),
+                    QObject* parent = nullptr);
     ~SerialBusDriver() override;
 
     DriverResult init(std::uint16_t btr0btr1) override;
     DriverResult close() override;
-    DriverResult read(tervix::BusFrame& frame) override;
+    DriverResult read(ReceivedFrame& received) override;
     DriverResult write(const tervix::BusFrame& frame) override;
     bool systemSetsBitRate() const override { return static_cast<bool>(systemRate_); }
     std::uint32_t interfaceBitRate() const override;
@@ -57,6 +63,8 @@ private:
     QString interface_;
     DeviceFactory factory_;
     RateReader systemRate_;
+    tervix::Clock& clock_;
+    DeviceTimeMap times_;
     std::unique_ptr<QCanBusDevice, DeleteLater> device_;
     QList<QCanBusFrame> pending_;
     QString rateText_;

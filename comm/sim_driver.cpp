@@ -40,13 +40,14 @@ DriverResult SimDriver::close()
 void SimDriver::Step()
 {
     // The node lives on while the channel is closed: its clock is the program's.
-    unit_->Step(clock_.Now());
+    const tervix::TimePoint now = clock_.Now();
+    unit_->Step(now);
     for (const tervix::BusFrame& f : unit_->TakeFrames())
         if (bitsPerSecond_ == unit_->BitrateKbit() * 1000u)
-            received_.push_back(f);
+            received_.push_back({f, now});
 }
 
-DriverResult SimDriver::read(tervix::BusFrame& frame)
+DriverResult SimDriver::read(ReceivedFrame& received)
 {
     if (bitsPerSecond_ == 0)
         return DriverResult::NotOpen;
@@ -56,7 +57,7 @@ DriverResult SimDriver::read(tervix::BusFrame& frame)
         return DriverResult::WrongBitRate;
     if (received_.empty())
         return DriverResult::Empty;
-    frame = received_.front();
+    received = received_.front();
     received_.pop_front();
     return DriverResult::Ok;
 }

@@ -1,7 +1,8 @@
 // The simulated weighing node behind the driver interface: `--can sim`
 // gives a bus with a unit on it, no hardware needed. Frames pass only when
 // the channel runs at the node's bit rate; at any other rate a read fails as
-// the vendor library's does, so the device search finds the node.
+// the vendor library's does, so the device search finds the node. A frame's
+// receive time is the node's clock at the step that sent it.
 #pragma once
 
 #include "can_driver.h"
@@ -19,7 +20,7 @@ public:
 
     DriverResult init(std::uint16_t btr0btr1) override;
     DriverResult close() override;
-    DriverResult read(tervix::BusFrame& frame) override;
+    DriverResult read(ReceivedFrame& received) override;
     DriverResult write(const tervix::BusFrame& frame) override;
 
     tervix::sim::SimulatedUnit& Unit() { return *unit_; }
@@ -31,5 +32,5 @@ private:
     std::unique_ptr<tervix::sim::SimulatedUnit> unit_;
     tervix::Clock& clock_;
     std::uint32_t bitsPerSecond_ = 0;  // 0: not initialised
-    std::deque<tervix::BusFrame> received_;
+    std::deque<ReceivedFrame> received_;
 };

@@ -1,7 +1,6 @@
 #include "usb2can.h"
 
 #include "bit_rates.h"
-#include "comm_error.h"
 #include "comm_log.h"
 
 #include <QCoreApplication>
@@ -36,7 +35,6 @@ QString Kbit(std::uint32_t bitsPerSecond)
 TUSB2CAN::TUSB2CAN(std::unique_ptr<CanDriver> driver, tervix::Clock& clock, QObject* owner)
     : QObject(owner), driver_(std::move(driver)), clock_(clock), code_(tervix::kDefaultBitRateCode)
 {
-    packet_.reserve(tervix::kPacketHeaderSize + 8);
     connect(driver_.get(), &CanDriver::statusChanged, this, &TUSB2CAN::UpdateStatus);
     status_ = StatusText();
 }
@@ -133,22 +131,16 @@ void TUSB2CAN::SetBitrate(std::uint32_t code)
     RunSteps();
 }
 
-void TUSB2CAN::WriteFrame(tervix::ByteView packet)
+tervix::Status TUSB2CAN::WriteFrame(const tervix::BusFrame& frame)
 {
-    std::optional<tervix::BusFrame> frame = tervix::DecodePacket(packet);
-    if (!frame)
-        return;
-    // Never more data bytes than the packet carries.
-    frame->length = static_cast<std::uint8_t>(
-        std::min<std::size_t>(frame->length, packet.size() - tervix::kPacketHeaderSize));
     // A frame the driver refuses is reported to the sender, so that it is
     // never logged as sent.
     if (open_ && steps_.empty()) {
-        if (const DriverResult r = driver_->write(*frame); r != DriverResult::Ok) {
+        if (const DriverResult r = driver_->write(frame); r != DriverResult::Ok) {
             Error("CAN_Write", r);
-            throw CommError(FailureText("CAN_Write", r));
+            return tervix::Status::Failed(FailureText("CAN_Write", r).toStdString());
         }
-        return;
+        return {};
     }
     if (!open_ && steps_.empty()) {
         // The first send opens the channel; a driver that cannot open (no
@@ -156,19 +148,20 @@ void TUSB2CAN::WriteFrame(tervix::ByteView packet)
         const DriverResult r = driver_->init(static_cast<std::uint16_t>(code_));
         if (r != DriverResult::Ok) {
             Error("CAN_Init", r);
-            throw CommError(FailureText("CAN_Init", r));
+            return tervix::Status::Failed(FailureText("CAN_Init", r).toStdString());
         }
         open_ = true;
         steps_.push_back({Step::Wait});
     }
     if (heldFrames_ >= kMaxHeldFrames) {
         Error("CAN_Write", DriverResult::WriteFailed);
-        throw CommError(FailureText("CAN_Write", DriverResult::WriteFailed));
+        return tervix::Status::Failed(FailureText("CAN_Write", DriverResult::WriteFailed).toStdString());
     }
     ++heldFrames_;
     steps_.push_back({Step::OpenForWrite});
-    steps_.push_back({Step::Write, 0, *frame});
+    steps_.push_back({Step::Write, 0, frame});
     RunSteps();
+    return {};
 }
 
 QString TUSB2CAN::FailureText(const char* call, DriverResult result) const
@@ -179,19 +172,12 @@ QString TUSB2CAN::FailureText(const char* call, DriverResult result) const
              status.isEmpty() ? QString() : QStringLiteral(": ") + status);
 }
 
-void TUSB2CAN::Deliver(const tervix::BusFrame& frame)
+void TUSB2CAN::Deliver(const ReceivedFrame& received)
 {
     if (onReceive_)
-        onReceive_(this, frame);
-    if (!ring_)
-        return;
-    tervix::EncodePacket(frame, packet_);
-    tervix::ReceiveSlot& slot = ring_->Current();
-    std::copy(packet_.begin(), packet_.end(), slot.bytes.begin());
-    // The slot keeps all eight data bytes, whatever the length says.
-    std::copy(frame.data.begin() + frame.length, frame.data.end(), slot.bytes.begin() + packet_.size());
-    slot.count = static_cast<std::uint32_t>(packet_.size());
-    ring_->Deliver();
+        onReceive_(this, received.frame);
+    if (ring_)
+        ring_->DeliverFrame(received.frame, received.at ? *received.at : clock_.Now());
 }
 
 void TUSB2CAN::PollInto(tervix::ReceiveRing& ring)
@@ -226,15 +212,16 @@ void TUSB2CAN::Poll()
                 channel.UpdateStatus();
         }
     } report{*this, errorsBefore};
-    tervix::BusFrame frame;
+    ReceivedFrame received;
     // A flood beyond what the program can name must not freeze the window:
     // after the budget, the rest waits in the driver's queue for the next tick.
     const tervix::TimePoint deadline = clock_.Now() + kTickBudget;
     for (unsigned n = 1; open_; ++n) {
         if (n % 256 == 0 && clock_.Now() >= deadline)
             return;
-        switch (driver_->read(frame)) {
-        case DriverResult::Ok: Deliver(frame); continue;
+        received.at.reset();
+        switch (driver_->read(received)) {
+        case DriverResult::Ok: Deliver(received); continue;
         case DriverResult::ErrorFrame: ++errorFrames_; continue;
         case DriverResult::WrongBitRate:
             // Closed until a write, a new rate or a search opens it again.
@@ -333,9 +320,10 @@ void TUSB2CAN::SearchPoll()
         return;
     const std::uint64_t errorsBefore = errorFrames_;
     const bool wasSearching = mode_ == Mode::Search;
-    tervix::BusFrame frame;
+    ReceivedFrame received;
+    const tervix::BusFrame& frame = received.frame;
     while (open_ && !wakeFailed_) {
-        const DriverResult r = driver_->read(frame);
+        const DriverResult r = driver_->read(received);
         if (r == DriverResult::Ok) {
             // A device answered; frames already queued in this tick are
             // answers too.

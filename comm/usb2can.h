@@ -2,6 +2,9 @@
 // frames, polls the driver's receive queue on the transport's tick and runs
 // the device search (bit rates from 1 Mbit/s down until a frame arrives).
 //
+// A received frame goes into the receive slot with the driver's receive time,
+// or the time of the read where the driver has none.
+//
 // The driver needs 200 ms after a close or an init before it is used again.
 // Those waits never block: they are steps that each poll tick moves on by the
 // clock, and frames written meanwhile are held and go out in order after the
@@ -11,6 +14,7 @@
 #include "adapter.h"
 #include "can_driver.h"
 #include "clock.h"
+#include "status.h"
 
 #include <QObject>
 
@@ -42,9 +46,9 @@ public:
     ~TUSB2CAN() override;
 
     void SetBitrate(std::uint32_t code);
-    // Sends at once, or holds the frame while the driver settles. Throws
-    // CommError when the driver refuses the frame or cannot open.
-    void WriteFrame(tervix::ByteView packet);
+    // Sends at once, or holds the frame while the driver settles. Fails when
+    // the driver refuses the frame or cannot open, or too many are held.
+    tervix::Status WriteFrame(const tervix::BusFrame& frame);
     void StartSearch(FrameCallback onFound);
     // Stops a running search; the channel goes back to the rate it had
     // before the search (the speed box still shows it).
@@ -77,9 +81,9 @@ public:
     // The adapter: opening and closing do nothing (the first send, a rate
     // change or a search opens the channel; choosing a serial port leaves it
     // open).
-    void Open() override {}
+    tervix::Status Open() override { return {}; }
     void Close() override {}
-    void Send(tervix::ByteView packet) override { WriteFrame(packet); }
+    tervix::Status Send(const tervix::BusFrame& frame) override { return WriteFrame(frame); }
     void PollInto(tervix::ReceiveRing& ring) override;
     QString StateText() const override { return StatusText(); }
     bool ChoosesBitRate() const override { return true; }
@@ -109,7 +113,7 @@ private:
     // Runs queued steps until one must wait; true when none is left.
     bool RunSteps();
     void NextSearchRate();
-    void Deliver(const tervix::BusFrame& frame);
+    void Deliver(const ReceivedFrame& received);
     void UpdateStatus();
 
     std::unique_ptr<CanDriver> driver_;
@@ -128,7 +132,6 @@ private:
     FrameCallback onFound_;
     ErrorHook errorHook_;
     tervix::ReceiveRing* ring_ = nullptr;
-    tervix::FramePacket packet_;
     QString status_;
 };
 

@@ -12,14 +12,14 @@ unsigned FrameBitsOnWire(const BusFrame& frame)
     return fixed + dataBits + (stuffed - 1) / 4;
 }
 
-void BusStatistics::Add(const BusFrame& frame, bool sent, TimePoint now)
+void BusStatistics::Add(const BusFrame& frame, bool sent, TimePoint at)
 {
     const auto bits = static_cast<std::uint16_t>(FrameBitsOnWire(frame));
-    entries_.push_back({now, bits, sent});
+    entries_.push_back({at, bits, sent});
     ++(sent ? sent_ : received_);
     bits_ += bits;
     // Memory stays at one second of frames even when nobody reads the figures.
-    Drop(now);
+    Drop(at);
 }
 
 void BusStatistics::Drop(TimePoint now)

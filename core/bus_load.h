@@ -29,7 +29,10 @@ class BusStatistics {
 public:
     static constexpr std::chrono::seconds kWindow{1};
 
-    void Add(const BusFrame& frame, bool sent, TimePoint now);
+    // `at`: when the frame was received (the driver's time where it has
+    // one) or sent. Times come in nearly in order; one slightly older than
+    // the frame before it leaves the window with that frame.
+    void Add(const BusFrame& frame, bool sent, TimePoint at);
 
     // Over (now - 1 s, now]: so these are per second.
     std::uint32_t Received(TimePoint now);

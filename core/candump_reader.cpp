@@ -126,6 +126,7 @@ CandumpLineResult ParseFrameToken(std::string_view token, CandumpPacket& packet)
     frame.length = static_cast<std::uint8_t>(length);
     std::copy_n(data, dataCount, frame.data.begin());
     packet.size = EncodePacket(frame, packet.bytes.data());
+    packet.frame = frame;
     return {CandumpLineKind::Frame, {}};
 }
 

@@ -18,6 +18,9 @@ constexpr std::size_t kCandumpPacketSize = kPacketHeaderSize + 8;
 struct CandumpPacket {
     std::array<std::uint8_t, kCandumpPacketSize> bytes{};
     std::size_t size = 0;
+    // The line's frame with every identifier bit, which the packet cannot
+    // hold; valid when the line was a frame.
+    BusFrame frame;
 
     ByteView View() const { return ByteView(bytes.data(), size); }
 };
@@ -31,7 +34,8 @@ struct CandumpLineResult {
 
 // One line without its newline. Accepts "[(time)] [interface] FRAME [R|T]",
 // FRAME being "ID#DATA", "ID#R" or "ID#Rn"; a 3-digit ID is a standard frame,
-// an 8-digit one an extended frame, of which the packet keeps the low 11 bits.
+// an 8-digit one an extended frame, of which the packet keeps the low 11 bits
+// (packet.frame keeps all 29).
 // DATA is up to 8 bytes of two hex digits, optionally separated by dots.
 CandumpLineResult ParseCandumpLine(std::string_view line, CandumpPacket& packet);
 

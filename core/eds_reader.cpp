@@ -67,15 +67,29 @@ std::string EDSNode::Text() const
     return text;
 }
 
-std::string_view ParameterName(const EDSNode& node)
+namespace {
+
+std::string_view KeyValue(const EDSNode& node, std::string_view key)
 {
     for (const std::string_view line : node.Lines) {
         const std::size_t equals = line.find('=');
         if (equals != std::string_view::npos &&
-            EqualsIgnoringAsciiCase(TrimBlanks(line.substr(0, equals)), "ParameterName"))
+            EqualsIgnoringAsciiCase(TrimBlanks(line.substr(0, equals)), key))
             return TrimBlanks(line.substr(equals + 1));
     }
     return {};
+}
+
+} // namespace
+
+std::string_view ParameterName(const EDSNode& node)
+{
+    return KeyValue(node, "ParameterName");
+}
+
+EdsLimits Limits(const EDSNode& node)
+{
+    return {KeyValue(node, "LowLimit"), KeyValue(node, "HighLimit")};
 }
 
 std::string_view EdsWarningText(EdsWarningKind kind)

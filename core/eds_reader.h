@@ -1,7 +1,8 @@
 // Reads an EDS file for its section structure: every section header becomes
 // a node of the object tree, every other line is kept verbatim as a line of
-// its section. Only ParameterName is read here, for the tree's tooltips; the
-// SDO dialog looks for the few keys it needs.
+// its section. Only ParameterName (for the tree's tooltips) and the limits
+// (for the SDO dialog's warning) are read here; the SDO dialog looks for the
+// other few keys it needs.
 //
 // The file is read as UTF-8 when it is well-formed UTF-8 and as Windows-1252
 // otherwise (a byte-order mark is skipped); names and lines are UTF-8.
@@ -63,6 +64,14 @@ struct EdsWarning {
 // The value of the node's first key line whose key is "ParameterName" in any
 // letter case, blanks around key and value dropped; empty when there is none.
 std::string_view ParameterName(const EDSNode& node);
+
+// The values of the node's first "LowLimit" and "HighLimit" lines, read as
+// ParameterName is; empty where the node has none.
+struct EdsLimits {
+    std::string_view low;
+    std::string_view high;
+};
+EdsLimits Limits(const EDSNode& node);
 
 // A fixed text describing the kind, e.g. "key line before any section, dropped".
 std::string_view EdsWarningText(EdsWarningKind kind);

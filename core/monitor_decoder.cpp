@@ -11,6 +11,18 @@ namespace tervix {
 
 namespace {
 
+constexpr std::string_view kNoAdapter = "No CAN adapter is connected";
+
+// A four-byte write as the unit's requests have it: expedited, no size given.
+SdoTransfer ExpeditedWrite(std::uint32_t object, std::uint32_t value)
+{
+    SdoTransfer t = SdoDownload(ObjectIndex(object), ObjectSubIndex(object),
+                                {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                 static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)});
+    t.indicateSize = false;
+    return t;
+}
+
 constexpr DataField kLineOfRow[] = {DataField::Tpdo1Line, DataField::Tpdo2Line, DataField::Tpdo3Line,
                                     DataField::Tpdo4Line};
 constexpr DataField kCountOfRow[] = {DataField::Tpdo1Count, DataField::Tpdo2Count, DataField::Tpdo3Count,
@@ -205,11 +217,7 @@ void MonitorDecoder::Tpdo3Steps(ByteView message, TimePoint now)
     ShowResponseTime(now);
     AppendFixedText(Text(DataField::Value3).Build(), DataFloat(message, 0), 6, 3, decimalSeparator_);
 
-    try {
-        Tpdo3Response(message, now);
-    } catch (...) {
-        // Ends this response row only; the line and counter below still show.
-    }
+    Tpdo3Response(message, now);
 
     Text(DataField::Tpdo3Line).Set(logLine_);
     CountText(DataField::Tpdo3Count, kTpdo3);
@@ -240,8 +248,12 @@ void MonitorDecoder::Tpdo3Response(ByteView message, TimePoint now)
         const int sub = DataByte(message, a.subAt);
         const std::uint8_t unit = DataByte(message, 0);
         const bool asked = IsReadAllRow(a.page, sub, unit);
-        if (StoreCell(a.page, sub, unit, DataI32(message, a.valueAt)) && asked)
-            ReadAllStep(a.page, now);
+        if (StoreCell(a.page, sub, unit, DataI32(message, a.valueAt)) && asked) {
+            // The row came by process data: its SDO request waits no longer.
+            if (client_)
+                client_->Forget(Node(), readAllTransfer_, now);
+            ReadAllStep(now);
+        }
         return;
     }
     if (code >= 10 && code <= 15) {
@@ -251,9 +263,13 @@ void MonitorDecoder::Tpdo3Response(ByteView message, TimePoint now)
     } else if (code == 0xE5) {
         Text(DataField::Value3).Set("** OK **");
     } else if (code == 0xFF) {
-        if (readAllCount_ != 0)
-            ReadAllFailed(now);
-        else
+        if (readAllCount_ != 0) {
+            if (pages_)
+                pages_->MarkFailed(readAllSheet_, static_cast<int>(readAllCount_));
+            if (client_)
+                client_->Forget(Node(), readAllTransfer_, now);
+            ReadAllStep(now);
+        } else
             Text(DataField::Value3).Set(PdoStatusText(DataByte(message, 3)));
     }
 }
@@ -271,7 +287,7 @@ void MonitorDecoder::SdoSteps(ByteView message, TimePoint now)
         Message("SDO Error", SdoStatusText(DataByte(message, 4)));
 }
 
-void MonitorDecoder::SdoRowAnswer(ByteView message, TimePoint now)
+void MonitorDecoder::SdoRowAnswer(ByteView message, TimePoint)
 {
     // Only the server's answers reach the rows: a request seen on the bus
     // (another master's read) carries no value of the unit's.
@@ -282,10 +298,9 @@ void MonitorDecoder::SdoRowAnswer(ByteView message, TimePoint now)
     const std::uint8_t unit = DataByte(message, 1);
     const std::uint8_t command = DataByte(message, 0);
     if ((command & 0xE2) == 0x42) {
-        // An expedited upload answer: the value the unit holds.
-        const bool asked = IsReadAllRow(page, sub, unit);
-        if (StoreCell(page, sub, unit, DataI32(message, 4)) && asked)
-            ReadAllStep(page, now);
+        // An expedited upload answer: the value the unit holds. The read-all
+        // moves on when the client hands back the transfer it ended.
+        StoreCell(page, sub, unit, DataI32(message, 4));
     } else if (command == 0x60) {
         // A download confirmation has no value: the row shows what its own
         // "Set" wrote; a write the row did not make leaves it as it is.
@@ -296,19 +311,17 @@ void MonitorDecoder::SdoRowAnswer(ByteView message, TimePoint now)
 
 void MonitorDecoder::SdoAbort(ByteView message, TimePoint now)
 {
-    if (readAllCount_ != 0) {
-        // No message while a page is read; only the row asked for fails.
-        if (IsReadAllRow(PageOfIndexHigh(DataByte(message, 2)), DataByte(message, 3), DataByte(message, 1)))
-            ReadAllFailed(now);
+    // No message while a page is read; the row asked for fails when the
+    // client hands its transfer back.
+    if (readAllCount_ != 0)
         return;
-    }
     if (ObjectKey(message) == kDeviceStatusKey) {
         Message("SDO Error", "SDO was rejected");
         return;
     }
     if (DataByte(message, 4) == 0x08) {
         // The device status answer brings the message.
-        SdoRead(kDeviceStatusKey);
+        SdoRead(kDeviceStatusKey, now);
         return;
     }
     Message("SDO Error", AbortMessageText(SdoAbortMessage(message)));
@@ -349,18 +362,17 @@ void MonitorDecoder::ClearMaxMin()
     maxSet_ = minSet_ = false;
 }
 
-void MonitorDecoder::WatchdogTick()
+bool MonitorDecoder::WatchdogTick()
 {
     if (!watchdogRunning_)
-        return;
+        return true;
     // A unit whose process data stopped is started again. The snapshot is
     // taken even when that send fails, so a lost adapter is not retried
     // before the next tick anyway.
     const std::uint32_t count = Count(kTpdo1);
     const bool silent = count == watchdogSnapshot_;
     watchdogSnapshot_ = count;
-    if (silent)
-        NmtStart();
+    return !silent || NmtStart();
 }
 
 void MonitorDecoder::SetGuarding(bool on)
@@ -418,31 +430,92 @@ bool MonitorDecoder::CanAddress(std::uint32_t object)
     return !CarriesUnit(object) || !unitAddress_ || RequestUnit();
 }
 
-void MonitorDecoder::SendAndLog(const Request& request)
+void MonitorDecoder::SendFailed(const Status& status)
 {
-    if (!out_.send)
-        throw std::runtime_error("No CAN adapter is connected");
-    out_.send(request.packet);
+    if (out_.sendFailed)
+        out_.sendFailed(status.error());
+}
+
+bool MonitorDecoder::SendAndLog(const Request& request)
+{
+    const std::optional<BusFrame> frame = DecodePacket(request.packet);
+    Status sent = !out_.send ? Status::Failed(std::string(kNoAdapter)) : frame ? out_.send(*frame) : Status();
+    if (!sent) {
+        SendFailed(sent);
+        return false;
+    }
     const MessageInfo info = ClassifyMessage(request.packet);
     Log(EntryOf(request.logLine, request.packet, info, LogDirection::Tx));
     if (!request.secondLine.empty())
         Log(EntryOf(request.secondLine, request.packet, info, LogDirection::Tx));
+    return true;
 }
 
-void MonitorDecoder::NmtStart()
+bool MonitorDecoder::Transfer(SdoTransfer transfer, const Request& request, TimePoint now)
 {
-    SendAndLog(NmtRequest(kNmtStart, node_));
+    if (!client_) {
+        SendFailed(Status::Failed(std::string(kNoAdapter)));
+        return false;
+    }
+    transfer.logLines.push_back(request.logLine);
+    if (!request.secondLine.empty())
+        transfer.logLines.push_back(request.secondLine);
+    // A send that fails at once ends the transfer inside Queue; one that
+    // waited behind another transfer fails where it would have gone out.
+    struct Start {
+        bool queuing = true;
+        bool failed = false;
+    };
+    auto start = std::make_shared<Start>();
+    transfer.done = [this, start, then = std::move(transfer.done)](const SdoResult& r) {
+        if (r.outcome == SdoOutcome::SendFailed) {
+            start->failed = start->queuing;
+            SendFailed(Status::Failed(r.sendError));
+        }
+        if (then)
+            then(r);
+    };
+    lastTransfer_ = client_->Queue(Node(), std::move(transfer), now);
+    start->queuing = false;
+    return !start->failed;
+}
+
+void MonitorDecoder::LogSdoFrame(const BusFrame& frame, const SdoOutgoing& about)
+{
+    if (!about.log)
+        return;
+    const LogEntry entry{{}, LogDirection::Tx, static_cast<int>(frame.id >> 7) & 0x0F,
+                         static_cast<int>(frame.id & 0x7F)};
+    if (about.logLines) {
+        for (const std::string& line : *about.logLines) {
+            LogEntry e = entry;
+            e.line = line;
+            Log(e);
+        }
+        return;
+    }
+    scratch_ = SentFrameLine(frame);
+    LogEntry e = entry;
+    e.line = scratch_;
+    Log(e);
+}
+
+bool MonitorDecoder::NmtStart()
+{
+    if (!SendAndLog(NmtRequest(kNmtStart, node_)))
+        return false;
     guarding_ = true;
     guardRunning_ = true;
     watchdogRunning_ = true;
+    return true;
 }
 
-void MonitorDecoder::NmtStop()
+bool MonitorDecoder::NmtStop()
 {
     // Stopped before sending: a send that fails (no adapter) must not leave
     // the watchdog starting the unit again every two seconds.
     watchdogRunning_ = false;
-    SendAndLog(NmtRequest(kNmtStop, node_));
+    return SendAndLog(NmtRequest(kNmtStop, node_));
 }
 
 bool MonitorDecoder::SendRpdo(int n, std::uint32_t value)
@@ -455,8 +528,7 @@ bool MonitorDecoder::SendRpdo(int n, std::uint32_t value)
             return false;
         unit = *checked;
     }
-    SendAndLog(RpdoRequest(n, Node(), unit, value));
-    return true;
+    return SendAndLog(RpdoRequest(n, Node(), unit, value));
 }
 
 bool MonitorDecoder::SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now)
@@ -465,27 +537,27 @@ bool MonitorDecoder::SdoWrite(std::uint32_t object, std::int32_t value, TimePoin
         return false;
     Text(DataField::Busy).Set("Busy");
     requestTime_ = now;
-    SendAndLog(SdoWriteRequest(Node(), SubstituteUnit(object, unitAddress_), value));
-    return true;
+    const std::uint32_t sent = SubstituteUnit(object, unitAddress_);
+    return Transfer(ExpeditedWrite(sent, static_cast<std::uint32_t>(value)),
+                    SdoWriteRequest(Node(), sent, value), now);
 }
 
-bool MonitorDecoder::SdoWriteUnitAddress(std::uint32_t object)
+bool MonitorDecoder::SdoWriteUnitAddress(std::uint32_t object, TimePoint now)
 {
     // The unit takes one byte; a larger or negative number would go out as
     // four bytes the unit reads as a different address.
     const auto unit = RequestUnit();
     if (!unit)
         return false;
-    SendAndLog(SdoWriteUnitAddressRequest(Node(), object, *unit));
-    return true;
+    return Transfer(ExpeditedWrite(object, *unit), SdoWriteUnitAddressRequest(Node(), object, *unit), now);
 }
 
-bool MonitorDecoder::SdoRead(std::uint32_t object)
+bool MonitorDecoder::SdoRead(std::uint32_t object, TimePoint now)
 {
     if (!CanAddress(object))
         return false;
-    SendAndLog(SdoReadRequest(Node(), SubstituteUnit(object, unitAddress_)));
-    return true;
+    const std::uint32_t sent = SubstituteUnit(object, unitAddress_);
+    return Transfer(SdoUpload(ObjectIndex(sent), ObjectSubIndex(sent)), SdoReadRequest(Node(), sent), now);
 }
 
 bool MonitorDecoder::ParamWrite(int page, int subIndex, std::int32_t value, TimePoint now)
@@ -500,49 +572,61 @@ bool MonitorDecoder::ParamWrite(int page, int subIndex, std::int32_t value, Time
     return true;
 }
 
-void MonitorDecoder::ReadAllStep(int page, TimePoint now)
+bool MonitorDecoder::ReadAllStep(TimePoint now)
 {
     ++readAllCount_;
-    readAllSheet_ = page;
     requestTime_ = now;
-    readAllAskedAt_ = now;
+    const int page = readAllSheet_;
     const int cells = pages_ ? pages_->CellCount(page) : 0;
     if (static_cast<long long>(cells) < static_cast<long long>(readAllCount_)) {
         readAllCount_ = 0;  // the page's last cell has been read
-        return;
+        return true;
     }
     const auto unit = RequestUnit();
     if (!unit) {
         readAllCount_ = 0;
-        return;
+        return false;
     }
     readAllUnit_ = *unit;
     rows_.ReadFor(page, *unit);
-    try {
-        SdoRead(ReadAllObject(page, *unit, readAllCount_));
-    } catch (...) {
-        // Nothing went out, so no answer will come: the sequence ends here
-        // instead of timing out row after row against a lost adapter.
+    const std::uint32_t object = ReadAllObject(page, *unit, readAllCount_);
+    SdoTransfer row = SdoUpload(ObjectIndex(object), ObjectSubIndex(object));
+    row.done = [this, run = readAllRun_](const SdoResult& r) { ReadAllRowDone(run, r, r.at); };
+    // Nothing that did not go out will be answered: the sequence ends
+    // instead of timing out row after row against a lost adapter.
+    const std::uint64_t run = readAllRun_;
+    const bool sent = Transfer(std::move(row), SdoReadRequest(Node(), object), now);
+    if (run != readAllRun_)
+        return sent; // a new page read began meanwhile
+    if (sent)
+        readAllTransfer_ = lastTransfer_;
+    else
         readAllCount_ = 0;
-        throw;
-    }
+    return sent;
 }
 
-void MonitorDecoder::StartReadAll(int page, TimePoint now)
+void MonitorDecoder::ReadAllRowDone(std::uint64_t run, const SdoResult& result, TimePoint now)
 {
-    readAllCount_ = 0;
-    ReadAllStep(page, now);
-}
-
-void MonitorDecoder::Poll(TimePoint now)
-{
-    if (readAllCount_ == 0 || now - readAllAskedAt_ < sdoTimeout_)
+    if (run != readAllRun_ || readAllCount_ == 0)
         return;
-    try {
-        ReadAllFailed(now);
-    } catch (...) {
-        // The next row could not be asked for; ReadAllStep has ended the sequence.
+    switch (result.outcome) {
+    case SdoOutcome::Done: break; // stored when the answer was decoded
+    case SdoOutcome::Aborted:
+    case SdoOutcome::TimedOut:
+        if (pages_)
+            pages_->MarkFailed(readAllSheet_, static_cast<int>(readAllCount_));
+        break;
+    case SdoOutcome::SendFailed: readAllCount_ = 0; return;
     }
+    ReadAllStep(now);
+}
+
+bool MonitorDecoder::StartReadAll(int page, TimePoint now)
+{
+    ++readAllRun_;
+    readAllCount_ = 0;
+    readAllSheet_ = page;
+    return ReadAllStep(now);
 }
 
 bool MonitorDecoder::SendRawFrame(ByteView text)
@@ -550,8 +634,7 @@ bool MonitorDecoder::SendRawFrame(ByteView text)
     const auto unit = UnitByte(false);
     if (!unit)
         return false;
-    SendAndLog(RawFrameRequest(text, *unit));
-    return true;
+    return SendAndLog(RawFrameRequest(text, *unit));
 }
 
 bool MonitorDecoder::StoreCell(int page, int subIndex, std::uint8_t unit, std::int32_t value)
@@ -567,13 +650,6 @@ bool MonitorDecoder::IsReadAllRow(int page, int subIndex, std::uint8_t unit) con
 {
     return readAllCount_ != 0 && page == readAllSheet_ && subIndex == static_cast<int>(readAllCount_) &&
            unit == readAllUnit_;
-}
-
-void MonitorDecoder::ReadAllFailed(TimePoint now)
-{
-    if (pages_)
-        pages_->MarkFailed(readAllSheet_, static_cast<int>(readAllCount_));
-    ReadAllStep(readAllSheet_, now);
 }
 
 } // namespace tervix

@@ -8,6 +8,7 @@
 // what to show is read back (`Text`, `Boxes`) by the window at display rate.
 #pragma once
 
+#include "canopen_client.h"
 #include "clock.h"
 #include "frame_naming.h"
 #include "frame_packet.h"
@@ -58,9 +59,11 @@ constexpr int kDataFieldCount = static_cast<int>(DataField::Count);
 class MonitorDecoder {
 public:
     struct Outputs {
-        // Puts a packet on the bus; throws when the adapter cannot take it
-        // (the request is then not logged and the step that sent it ends).
-        std::function<void(const FramePacket&)> send;
+        // Puts a frame on the bus, or says why not (the request is then not
+        // logged, and the step that sent it ends).
+        std::function<Status(const BusFrame&)> send;
+        // A request did not go out: why, as the adapter said it.
+        std::function<void(std::string_view why)> sendFailed;
         std::function<void(std::string_view line)> log;
         // Takes every log line with its direction, function and node; when
         // set, `log` is not called.
@@ -80,6 +83,9 @@ public:
     void SetUnitAddress(std::optional<long long> unit) { unitAddress_ = unit; } // "KRV unit Addr"
     void SetIntegerValues(bool on) { integer_ = on; }                          // "TPDO Integer"
     void SetParameterPages(ParameterPages* pages) { pages_ = pages; }
+    // Where SDO requests go (none: they are refused as not sent).
+    void SetClient(CanopenClient* client) { client_ = client; }
+    unsigned NodeNumber() const { return Node(); }
     int SubscribeSdoAnswers(AnswerHandler handler);
     int SubscribeTpdo3Answers(AnswerHandler handler);
     void Unsubscribe(int id);
@@ -88,8 +94,9 @@ public:
     // A packet or a line of adapter text.
     void FrameReceived(ByteView message, TimePoint now);
 
-    // --- Requests (each sends one frame and logs it; a send error passes to
-    // the caller and the request is then not logged) -----------------------------
+    // --- Requests (each sends one frame and logs it, SDO requests through the
+    // client, one after another per node; false when nothing went out, which
+    // has then been said or handed to Outputs::sendFailed) ----------------------
     // A request that carries the unit address (in the object's index, an
     // RPDO or the guard frame) is refused when the box holds a number outside
     // 0..255: "Illegal data" is said, nothing is sent and the request gives
@@ -101,33 +108,32 @@ public:
     // Whether an SDO request for `object` may go out: false, said, when its
     // index would carry a unit address out of range.
     bool CanAddress(std::uint32_t object);
-    void NmtStart();
-    void NmtStop();
+    bool NmtStart();
+    bool NmtStop();
     bool SendRpdo(int n, std::uint32_t value);
     bool SdoWrite(std::uint32_t object, std::int32_t value, TimePoint now);
-    bool SdoWriteUnitAddress(std::uint32_t object);
-    bool SdoRead(std::uint32_t object);
+    bool SdoWriteUnitAddress(std::uint32_t object, TimePoint now);
+    bool SdoRead(std::uint32_t object, TimePoint now);
     // A parameter row's "Set": the row's object for the selected unit. The
     // row shows the written value when the unit confirms it.
     bool ParamWrite(int page, int subIndex, std::int32_t value, TimePoint now);
-    void ReadAllStep(int page, TimePoint now);
-    // A page's "Read": its sequence starts at sub-index 1, even while another runs.
-    void StartReadAll(int page, TimePoint now);
+    // A page's "Read": its sequence starts at sub-index 1, even while another
+    // runs; each row is asked for when the one before was answered, refused
+    // or timed out (the client's time-out, --sdo-timeout).
+    bool StartReadAll(int page, TimePoint now);
+    // Logs a frame the client sent (its transfer's lines, or the frame's
+    // name) as a Tx line of the node; nothing for a transfer sent silently.
+    void LogSdoFrame(const BusFrame& frame, const SdoOutgoing& about);
     // The guard timer's frame: no message when refused, the caller counts it.
     bool SendRawFrame(ByteView text);
     void SetRequestTime(TimePoint now) { requestTime_ = now; }
-    // Called at display rate: a read-all row whose answer is overdue is
-    // marked failed and the sequence goes on, so one lost frame cannot stall it.
-    void Poll(TimePoint now);
     static constexpr std::chrono::milliseconds kDefaultSdoTimeout{1000};
-    void SetSdoTimeout(std::chrono::milliseconds timeout) { sdoTimeout_ = timeout; }
-    std::chrono::milliseconds SdoTimeout() const { return sdoTimeout_; }
 
     // --- Data page, watchdog, guarding -----------------------------------------
     void ShowResponseTime(TimePoint now);
     void ClearRow(int row);  // 0..3: TPDO1..TPDO4
     void ClearMaxMin();
-    void WatchdogTick();
+    bool WatchdogTick();
     void SetGuarding(bool on);  // "Run Nodeguard" ticked or not
     // False when the guard frame was due but refused (see RequestUnit).
     bool GuardTick();
@@ -160,10 +166,15 @@ private:
     void Tpdo4Row(ByteView message);
     void SdoSteps(ByteView message, TimePoint now);
     void SdoAbort(ByteView message, TimePoint now);
-    void ReadAllFailed(TimePoint now);
+    bool ReadAllStep(TimePoint now);
+    // A read-all row's transfer ended: the next row, or the end of the page.
+    void ReadAllRowDone(std::uint64_t run, const SdoResult& result, TimePoint now);
     // Only the answer to the row asked for moves a read-all on: a late answer
     // (after a time-out, or from the page read before) must not skip a row.
     bool IsReadAllRow(int page, int subIndex, std::uint8_t unit) const;
+    // Queues an SDO request for the selected node with the request's own log lines.
+    bool Transfer(SdoTransfer transfer, const Request& request, TimePoint now);
+    void SendFailed(const Status& status);
     // Stores into a row of the unit the page shows; a stored row is live again.
     bool StoreCell(int page, int subIndex, std::uint8_t unit, std::int32_t value);
     // What an SDO frame does to the parameter rows and the read-all.
@@ -172,7 +183,7 @@ private:
     void CountText(DataField field, int functionCode);
     void Message(std::string_view caption, std::string_view text);
     void Log(const LogEntry& entry);
-    void SendAndLog(const Request& request);
+    bool SendAndLog(const Request& request);
     unsigned Node() const { return static_cast<unsigned>(node_.value_or(0)); }
     void Dispatch(const std::vector<std::pair<int, AnswerHandler>>& handlers, ByteView message);
 
@@ -182,6 +193,7 @@ private:
     std::optional<long long> unitAddress_ = 0;
     bool integer_ = false;
     ParameterPages* pages_ = nullptr;
+    CanopenClient* client_ = nullptr;
 
     std::array<std::uint32_t, kFunctionCodeCount> counters_{};
     UnitBoxBank boxes_;
@@ -195,9 +207,10 @@ private:
     std::uint32_t readAllCount_ = 0;
     int readAllSheet_ = 0;
     std::uint8_t readAllUnit_ = 0;
-    std::chrono::milliseconds sdoTimeout_ = kDefaultSdoTimeout;
+    std::uint64_t readAllRun_ = 0;          // which page read a row's answer belongs to
+    SdoTransferId readAllTransfer_ = 0;     // the row asked for
+    SdoTransferId lastTransfer_ = 0;        // the one Transfer queued last
     ParameterRows rows_;
-    TimePoint readAllAskedAt_;
     std::uint32_t watchdogSnapshot_ = 0;
     bool watchdogRunning_ = true;  // from start until "NMT Stop"
     bool guarding_ = false;

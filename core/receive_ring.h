@@ -1,7 +1,11 @@
 // The four receive slots that every received frame or text line passes
-// through on its way to the frame handler.
+// through on its way to the frame handler. A slot holds the message's bytes
+// in the packet layout, which the decoder reads at fixed positions, and for a
+// frame also the frame itself (all 29 identifier bits, the flags) and the
+// time it was received.
 #pragma once
 
+#include "clock.h"
 #include "frame_packet.h"
 
 #include <array>
@@ -17,6 +21,10 @@ constexpr std::size_t kSlotWriteLimit = 256;  // never more of a slot is written
 struct ReceiveSlot {
     std::array<std::uint8_t, kSlotSize> bytes{};
     std::uint32_t count = 0;
+    // A frame, or a line of the serial adapter's text.
+    bool isFrame = false;
+    BusFrame frame; // valid when isFrame
+    TimePoint at{}; // when the frame or line was received
 
     ByteView View() const { return ByteView(bytes.data(), count < kSlotSize ? count : kSlotSize); }
 };
@@ -41,11 +49,23 @@ public:
             s.bytes[s.count++] = b;
     }
 
-    // Hands the current slot to the handler (if any), then moves on to the
-    // next slot and empties it. The slot is refilled four deliveries later.
-    void Deliver();
+    // The Deliver calls hand the current slot to the handler (if any), then
+    // move on to the next slot and empty it. A slot is refilled four
+    // deliveries later.
+    //
+    // What Store put into the slot, as a line of adapter text read at `at`.
+    void Deliver(TimePoint at);
+    // What Store put into the slot, as a packet of the serial adapter read at
+    // `at`: decoded into the slot's frame (the 11 identifier bits a packet
+    // carries).
+    void DeliverPacket(TimePoint at);
+    // A frame received at `at`: its packet is encoded into the slot, followed
+    // by the data bytes beyond its length (the slot keeps all eight).
+    void DeliverFrame(const BusFrame& frame, TimePoint at);
 
 private:
+    void Hand();
+
     std::array<ReceiveSlot, kReceiveSlotCount> slots_{};
     int current_ = 0;
     Handler handler_;

@@ -159,6 +159,15 @@ Request RawFrameRequest(ByteView text, std::uint8_t unitAddress)
     return r;
 }
 
+std::string SentFrameLine(const BusFrame& frame)
+{
+    std::string line = "Tx: ";
+    std::array<std::uint8_t, kMaxPacketSize> packet{};
+    const std::size_t n = EncodePacket(frame, packet.data());
+    AppendLogLine(line, ByteView(packet.data(), n), ClassifyMessage(ByteView(packet.data(), n)));
+    return line;
+}
+
 FramePacket GuardFrameText(unsigned node)
 {
     const auto id = CobIdBytes(kPrefixNodeGuard, node);

@@ -68,6 +68,10 @@ Request SdoReadRequest(unsigned node, std::uint32_t object);
 // here), t[1..2] the identifier bytes, then data. The first data byte is the
 // unit address; the length byte counts the data bytes actually sent. The log
 // line lists the length, identifier and data bytes of the packet sent.
+// The Tx line of a frame sent without a text of its own: "Tx: " and the
+// name a received frame would have.
+std::string SentFrameLine(const BusFrame& frame);
+
 Request RawFrameRequest(ByteView text, std::uint8_t unitAddress);
 
 // The text node guarding hands to RawFrameRequest: 0x08 and the identifier

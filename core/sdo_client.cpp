@@ -72,12 +72,13 @@ SdoTransfer SdoDownload(std::uint16_t index, std::uint8_t subIndex, std::vector<
 SdoClient::SdoClient(unsigned node, Sender send, SdoClientOptions options)
     : node_(node), send_(std::move(send)), options_(options)
 {
-    if (node < 1 || node > 127)
-        throw std::invalid_argument("SDO server node outside 1..127");
+    if (node > 127)
+        throw std::invalid_argument("SDO server node outside 0..127");
 }
 
 SdoTransferId SdoClient::Queue(SdoTransfer transfer, TimePoint now)
 {
+    now_ = now;
     const SdoTransferId id = nextId_++;
     queue_.emplace_back(id, std::move(transfer));
     StartNext(now);
@@ -108,7 +109,12 @@ bool SdoClient::Send(const Data& data, SdoFrameKind kind, TimePoint now)
     frame.id = kRequestBase + node_;
     frame.length = 8;
     frame.data = data;
-    return send_(frame, {running_->id, kind, running_->transfer.log});
+    const auto& lines = running_->transfer.logLines;
+    const bool own = kind == SdoFrameKind::Initiate && !lines.empty();
+    Status sent = send_(frame, {running_->id, kind, running_->transfer.log, own ? &lines : nullptr});
+    if (!sent)
+        sendError_ = sent.error();
+    return sent.ok();
 }
 
 bool SdoClient::SendInitiate(TimePoint now)
@@ -158,6 +164,7 @@ bool SdoClient::SameObject(const Data& d) const
 
 bool SdoClient::Receive(const BusFrame& frame, TimePoint now)
 {
+    now_ = now;
     if (!running_ || frame.extended || frame.remote || frame.length == 0 || frame.id != kAnswerBase + node_)
         return false;
     // Bytes a short frame lacks read as 0.
@@ -258,17 +265,31 @@ void SdoClient::AbortByClient(std::uint32_t code, SdoOutcome outcome, TimePoint 
 
 void SdoClient::Finish(SdoOutcome outcome, std::optional<SdoAbort> abort)
 {
-    SdoResult result{running_->id, outcome, {}, std::move(abort)};
+    SdoResult result{running_->id, outcome, {}, std::move(abort), {}, now_};
     if (outcome == SdoOutcome::Done)
         result.data = std::move(running_->received);
+    if (outcome == SdoOutcome::SendFailed)
+        result.sendError = std::move(sendError_);
     auto done = std::move(running_->transfer.done);
     running_.reset();
     if (done)
         done(result);
 }
 
+bool SdoClient::Forget(SdoTransferId id, TimePoint now)
+{
+    now_ = now;
+    if (running_ && running_->id == id && !running_->segments) {
+        running_.reset();
+        StartNext(now);
+        return true;
+    }
+    return std::erase_if(queue_, [id](const auto& queued) { return queued.first == id; }) != 0;
+}
+
 SdoClientState SdoClient::Process(TimePoint now)
 {
+    now_ = now;
     if (running_ && now >= running_->deadline) {
         // Before the initiate answer the server holds no transfer to end.
         if (running_->segments)

@@ -6,6 +6,7 @@
 
 #include "clock.h"
 #include "frame_packet.h"
+#include "status.h"
 #include "status_texts.h"
 
 #include <array>
@@ -14,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -43,6 +45,9 @@ struct SdoResult {
     // Aborted: who and why. TimedOut: the client's 05040000 when it ended a
     // segmented transfer on the bus, nothing when it only stopped waiting.
     std::optional<SdoAbort> abort;
+    // SendFailed: why the frame did not go out, as the sender said.
+    std::string sendError;
+    TimePoint at{}; // the time of the call that ended it
 };
 
 enum class SdoFrameKind : std::uint8_t { Initiate, Segment, Abort };
@@ -53,6 +58,9 @@ struct SdoOutgoing {
     SdoTransferId transfer = 0;
     SdoFrameKind kind = SdoFrameKind::Initiate;
     bool log = true;
+    // The initiate's own log lines (the transfer's logLines); none for the
+    // other frames, and where the transfer gave none.
+    const std::vector<std::string>* logLines = nullptr;
 };
 
 struct SdoTransfer {
@@ -65,6 +73,7 @@ struct SdoTransfer {
     bool indicateSize = true;
     std::optional<std::chrono::milliseconds> timeout; // the client's when none
     bool log = true;                                  // passed on with every frame
+    std::vector<std::string> logLines;                // how the initiate is logged; empty: as sent
     // Called once when the transfer ends, from the call that ended it: Queue
     // (a send that failed), Receive or Process. It may queue further transfers.
     std::function<void(const SdoResult&)> done;
@@ -86,23 +95,30 @@ enum class SdoClientState : std::uint8_t {
 
 class SdoClient {
 public:
-    // Puts one frame on the bus; false when it did not go out.
-    using Sender = std::function<bool(const BusFrame&, const SdoOutgoing&)>;
+    // Puts one frame on the bus, or says why it did not go out.
+    using Sender = std::function<Status(const BusFrame&, const SdoOutgoing&)>;
 
-    // node: 1..127 (requests on 0x600 + node, answers on 0x580 + node);
-    // another throws std::invalid_argument.
+    // node: 0..127 (requests on 0x600 + node, answers on 0x580 + node);
+    // another throws std::invalid_argument. Node 0 is no server CANopen
+    // knows, but the node box offers it and its requests go out as asked.
     SdoClient(unsigned node, Sender send, SdoClientOptions options = {});
 
     // Starts the transfer now when the node is free, else after those queued.
     SdoTransferId Queue(SdoTransfer transfer, TimePoint now);
     // A frame from the bus; true when it was an answer of the running transfer.
     bool Receive(const BusFrame& frame, TimePoint now);
+    // Drops a queued transfer, or the running one while it waits for its
+    // initiate answer (the server holds nothing to end), without calling its
+    // `done`: its answer came by another way. False when it was neither.
+    bool Forget(SdoTransferId id, TimePoint now);
     // Ends a transfer whose answer is overdue and starts the next.
     SdoClientState Process(TimePoint now);
 
     SdoClientState State() const { return running_ ? SdoClientState::Waiting : SdoClientState::Idle; }
     std::size_t Queued() const { return queue_.size(); }
     unsigned Node() const { return node_; }
+    // For the transfers that start from now on.
+    void SetOptions(const SdoClientOptions& options) { options_ = options; }
 
 private:
     struct Running {
@@ -133,6 +149,8 @@ private:
     Sender send_;
     SdoClientOptions options_;
     std::optional<Running> running_;
+    std::string sendError_; // of the last send that failed
+    TimePoint now_{};       // of the call under way
     std::deque<std::pair<SdoTransferId, SdoTransfer>> queue_;
     SdoTransferId nextId_ = 1;
     bool starting_ = false;

@@ -3,6 +3,9 @@
 #include "frame_naming.h"
 #include "hex_text.h"
 #include "sdo_texts.h"
+#include "sdo_values.h"
+
+#include <algorithm>
 
 namespace tervix {
 
@@ -37,25 +40,35 @@ std::optional<std::uint32_t> ParseSdoValue(std::string_view text)
     return ParseKeyInteger(prefixed);
 }
 
-std::optional<Request> SdoDialogRequest(int tag, std::array<std::uint8_t, 2> cobId, std::uint16_t index,
-                                        std::uint16_t subIndex, std::uint32_t value)
+std::optional<SdoTransfer> SdoDialogTransfer(int tag, std::uint16_t index, std::uint16_t subIndex,
+                                             std::uint8_t dataType, std::vector<std::uint8_t> value)
 {
-    if (tag != kSdoTagStructure && tag != kSdoTagRead && tag != kSdoTagWrite)
-        return std::nullopt;
-    const auto mux = Multiplexer(index, subIndex);
-    Request r;
-    r.packet = {kPacketMarker, 0x08, cobId[0], cobId[1], kUploadRequest, mux[0], mux[1], mux[2], 0, 0, 0, 0};
-    if (tag == kSdoTagStructure) {
-        r.packet[7] = kSdoStructureSubIndex;
-    } else if (tag == kSdoTagWrite) {
-        r.packet[4] = kExpeditedDownload;
-        for (std::size_t i = 0; i < 4; ++i)
-            r.packet[8 + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    const auto sub = static_cast<std::uint8_t>(subIndex);
+    SdoTransfer t;
+    switch (tag) {
+    case kSdoTagStructure:
+        t = SdoUpload(index, kSdoStructureSubIndex);
+        t.log = false;
+        return t;
+    case kSdoTagRead: t = SdoUpload(index, sub); break;
+    case kSdoTagWrite:
+        t = SdoDownload(index, sub, std::move(value));
+        // A number goes out as four bytes without a size, as the unit has
+        // always taken it; text says how long it is.
+        t.indicateSize = SdoTypedAsText(dataType);
+        if (t.indicateSize)
+            return t;
+        break;
+    default: return std::nullopt;
     }
-    r.logLine = "Tx: SDO(";
-    AppendHexDump(r.logLine, ByteView(r.packet).subspan(kPacketHeaderSize));
-    r.logLine += " )";
-    return r;
+    const auto mux = Multiplexer(index, subIndex);
+    std::array<std::uint8_t, 8> initiate{t.upload ? kUploadRequest : kExpeditedDownload, mux[0], mux[1],
+                                         mux[2]};
+    std::copy_n(t.data.begin(), std::min<std::size_t>(t.data.size(), 4), initiate.begin() + 4);
+    std::string& line = t.logLines.emplace_back("Tx: SDO(");
+    AppendHexDump(line, initiate);
+    line += " )";
+    return t;
 }
 
 } // namespace tervix

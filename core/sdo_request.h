@@ -1,15 +1,16 @@
-// The SDO dialog's requests as the main window sends them: the frame, its log
-// line and the text of the write request's error message. The dialog names
-// a request by the tag of the button that asks for it.
+// The SDO dialog's requests as the main window queues them: the transfer, its
+// log line and the text of the write request's error message. The dialog
+// names a request by the tag of the button that asks for it.
 #pragma once
 
-#include "requests.h"
+#include "sdo_client.h"
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tervix {
 
@@ -29,10 +30,15 @@ std::string SdoReportText(std::string_view caption, std::uint16_t index, std::ui
 // sign or prefix), at most eight of them significant.
 std::optional<std::uint32_t> ParseSdoValue(std::string_view text);
 
-// The frame of a request to the node with the identifier bytes `cobId`
-// (CobIdBytes with the SDO request prefix) and its log line "Tx: SDO( .. )".
-// `value` is sent by the write only. Nothing for tags that send nothing.
-std::optional<Request> SdoDialogRequest(int tag, std::array<std::uint8_t, 2> cobId, std::uint16_t index,
-                                        std::uint16_t subIndex, std::uint32_t value = 0);
+// The transfer behind a button of the dialog, its completion left to the
+// caller; nothing for tags that send nothing. The structure request asks for
+// sub-index 0xFF and goes out silently. Reads and writes are logged, their
+// initiate as "Tx: SDO( .. )" where its layout is fixed: an upload as
+// 40 <index> <sub> 00 00 00 00, a number's write (`value` as SdoWriteBytes
+// gives it) as 22 <index> <sub> and its four bytes. A VISIBLE_STRING's write
+// says its size, expedited up to four bytes and in segments beyond, and its
+// initiate is logged as the sender names it.
+std::optional<SdoTransfer> SdoDialogTransfer(int tag, std::uint16_t index, std::uint16_t subIndex,
+                                             std::uint8_t dataType, std::vector<std::uint8_t> value = {});
 
 } // namespace tervix

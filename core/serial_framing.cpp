@@ -2,13 +2,13 @@
 
 namespace tervix {
 
-void SerialFraming::Feed(std::uint8_t b, ReceiveRing& ring)
+void SerialFraming::Feed(std::uint8_t b, ReceiveRing& ring, TimePoint at)
 {
     switch (state_) {
     case RxState::Idle:
         if (b == kPacketMarker) {
-            // The packet starts even when the handler of the text line
-            // before it throws: no byte of the packet is lost.
+            // The marker is stored once the text line before it is handed
+            // on, however that returns: no byte of the packet is lost.
             struct StartPacket {
                 SerialFraming& framing;
                 ReceiveRing& ring;
@@ -21,10 +21,10 @@ void SerialFraming::Feed(std::uint8_t b, ReceiveRing& ring)
             } start{*this, ring, b};
             // An unfinished text line goes out before the packet starts.
             if (ring.Current().count > 0)
-                ring.Deliver();
+                ring.Deliver(at);
         } else if (b == 0x0D) {
             ring.Store(b);
-            ring.Deliver();
+            ring.Deliver(at);
         } else {
             ring.Store(b);
         }
@@ -37,8 +37,8 @@ void SerialFraming::Feed(std::uint8_t b, ReceiveRing& ring)
     case RxState::Body:
         ring.Store(b);
         if (--bytesExpected_ == 0) {
-            state_ = RxState::Idle; // first, in case the handler throws
-            ring.Deliver();
+            state_ = RxState::Idle; // before the handler runs: the stream stays in step
+            ring.DeliverPacket(at);
         }
         break;
     }

@@ -1,6 +1,7 @@
 // Cuts the serial adapter's byte stream into packets and text lines.
 #pragma once
 
+#include "clock.h"
 #include "frame_packet.h"
 #include "receive_ring.h"
 
@@ -15,13 +16,16 @@ enum class RxState : std::uint8_t { Idle, Header, Body };
 // text, of which the first 256 bytes are kept (the carriage return
 // included, when there is room). No escaping, no checksum, no timeout: a
 // packet waits for its missing bytes however long they take.
+//
+// `at` is when the bytes were read; a packet or line goes out with the time
+// of the read that completed it.
 class SerialFraming {
 public:
-    void Feed(std::uint8_t b, ReceiveRing& ring);
-    void Feed(ByteView bytes, ReceiveRing& ring)
+    void Feed(std::uint8_t b, ReceiveRing& ring, TimePoint at = {});
+    void Feed(ByteView bytes, ReceiveRing& ring, TimePoint at = {})
     {
         for (std::uint8_t b : bytes)
-            Feed(b, ring);
+            Feed(b, ring, at);
     }
 
     RxState State() const { return state_; }

@@ -2,6 +2,7 @@
 
 #include "sdo_request.h"
 #include "sdo_texts.h"
+#include "sdo_values.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -60,10 +61,18 @@ TDialogFormSDO::TDialogFormSDO(QWidget* parent)
     edbxSDOvalue = new QLineEdit(this);
     edbxSDOvalue->setObjectName(QStringLiteral("edbxSDOvalue"));
     edbxSDOvalue->setGeometry(8, 56, 513, 21);
+    connect(edbxSDOvalue, &QLineEdit::textEdited, this, [this] {
+        typed_ = true;
+        UpdateHint();
+    });
+
+    lbSDOhint = new QLabel(this);
+    lbSDOhint->setObjectName(QStringLiteral("lbSDOhint"));
+    lbSDOhint->setGeometry(8, 79, 513, 16);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setGeometry(8, 88, 513, 225);
+    Memo1->setGeometry(8, 97, 513, 216);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     // Structure answers of other masters keep coming while the dialog is
     // open; the oldest lines go first.
@@ -126,6 +135,10 @@ void TDialogFormSDO::ShowNode(const tervix::EDSNode& node)
     btSet->setEnabled(view.readWriteEnabled);
     dataType_ = view.DataType;
     objectType_ = view.ObjectType;
+    const tervix::EdsLimits limits = tervix::Limits(node);
+    lowLimit_ = limits.low;
+    highLimit_ = limits.high;
+    UpdateHint();
 
     QString text;
     for (const std::string& line : view.memoLines) {
@@ -149,7 +162,28 @@ void TDialogFormSDO::ShowAnswer(tervix::ByteView message)
             Memo1->appendPlainText(FromText(line));
     } else {
         edbxSDOvalue->setText(FromText(view.value));
+        typed_ = false;
+        UpdateHint();
     }
+}
+
+void TDialogFormSDO::ShowResult(std::string_view line)
+{
+    if (isVisible())
+        Memo1->appendPlainText(MemoLine(line));
+}
+
+void TDialogFormSDO::UpdateHint()
+{
+    // Only what was typed is a value to be written; a frame's bytes are not.
+    const tervix::SdoValueHint hint = typed_ ? tervix::SdoTypedValueHint(edbxSDOvalue->text().toStdString(),
+                                                                         dataType_, lowLimit_, highLimit_)
+                                             : tervix::SdoValueHint{};
+    QString text = FromText(hint.meaning);
+    if (!hint.warning.empty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("   ")) + FromText(hint.warning);
+    lbSDOhint->setText(text);
+    lbSDOhint->setStyleSheet(hint.warning.empty() ? QString() : QStringLiteral("QLabel { color: #b00000; }"));
 }
 
 void TDialogFormSDO::ButtonClick(QPushButton* button)

@@ -1,7 +1,8 @@
 // The SDO dialog: one object of the unit's dictionary, picked in the object
-// tree. It shows the section's lines and every SDO frame seen while it is
-// visible; the requests its buttons ask for are built and sent by the
-// handler the main window registers.
+// tree. It shows the section's lines, every SDO frame seen while it is
+// visible and, below them, how each of its reads and writes ended; under the
+// value box, what a typed number means. The requests its buttons ask for are
+// queued by the handler the main window registers.
 #pragma once
 
 #include "eds_reader.h"
@@ -12,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 class QLabel;
@@ -37,6 +39,8 @@ public:
     void ShowNode(const tervix::EDSNode& node);
     // Shows one received SDO frame: `message` is the packet as received, marker first.
     void ShowAnswer(tervix::ByteView message);
+    // Adds the line of a finished read or write (SdoResultText), while visible.
+    void ShowResult(std::string_view line);
     // Close hides the dialog; the other buttons go to the request handler.
     void ButtonClick(QPushButton* button);
 
@@ -53,16 +57,22 @@ public:
 
     QPushButton* InfoButton() const { return btInfo; }
     QLineEdit* ValueBox() const { return edbxSDOvalue; }
+    QLabel* ValueHint() const { return lbSDOhint; }
+    // Whether the value box holds what was typed rather than a frame's bytes.
+    bool ValueTyped() const { return typed_; }
     QPlainTextEdit* Memo() const { return Memo1; }
 
 private:
     QPushButton* MakeButton(const char* name, const QString& text, int left, int tag);
+    void UpdateHint();
 
     RequestHandler OnRequest;
     std::uint16_t subIndex_ = 0;
     std::uint16_t index_ = 0;
     std::uint8_t objectType_ = 0;
     std::uint8_t dataType_ = 0;
+    std::string lowLimit_, highLimit_;
+    bool typed_ = false; // the value box holds what was typed, not a frame
 
     QPushButton* btInfo = nullptr;
     QPushButton* btRead = nullptr;
@@ -70,6 +80,7 @@ private:
     QPushButton* btClose = nullptr;
     QLabel* lbSDOvalue = nullptr;
     QLineEdit* edbxSDOvalue = nullptr;
+    QLabel* lbSDOhint = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
 };
 

@@ -48,8 +48,6 @@ void TDialogForm1::SetClick()
         const int v = Edit1->text().trimmed().toInt(&ok, 10);
         if (!ok)
             return false;
-        if (IndexSub != 0 && OnSend)
-            OnSend(IndexSub, v);
-        return true;
+        return IndexSub == 0 || !OnSend || OnSend(IndexSub, v);
     });
 }

@@ -78,8 +78,6 @@ void TDialogForm2::SetClick()
         if (!ok)
             return false;
         Value = v;
-        if (OnSend)
-            OnSend(IndexSub, v);
-        return true;
+        return !OnSend || OnSend(IndexSub, v);
     });
 }

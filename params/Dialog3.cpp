@@ -34,8 +34,6 @@ void TDialogForm3::SetClick()
             return false;
         x = std::clamp(x, -kLargest, kLargest);
         const auto v = static_cast<std::int32_t>(std::bit_cast<std::uint32_t>(static_cast<float>(x)));
-        if (OnSend)
-            OnSend(IndexSub, v);
-        return true;
+        return !OnSend || OnSend(IndexSub, v);
     });
 }

@@ -38,13 +38,8 @@ void TValueDialog::ShowValue(const QString& text)
 
 void TValueDialog::Finish(const std::function<bool()>& send)
 {
-    bool ok = false;
-    try {
-        ok = send();
-    } catch (...) {
-        ok = false; // the send failed: reported like bad input
-    }
-    if (!ok && onError_)
+    // A send that failed is reported like bad input.
+    if (!send() && onError_)
         onError_(QStringLiteral("SendCommand"), QStringLiteral("Illegal data"));
     set_->setDefault(false);
     hide();

@@ -16,7 +16,8 @@ class QVBoxLayout;
 class TValueDialog : public QDialog {
     Q_OBJECT
 public:
-    using SendHandler = std::function<void(std::uint32_t indexSub, std::int32_t value)>;
+    // False when the request did not go out.
+    using SendHandler = std::function<bool(std::uint32_t indexSub, std::int32_t value)>;
     using ReadHandler = std::function<void(std::uint32_t indexSub)>;
     using ErrorHandler = std::function<void(const QString& caption, const QString& text)>;
 
@@ -41,7 +42,7 @@ protected:
     void Present(const QString& caption, const QString& hint);
     // Puts a taken value in the box, ready to be overwritten and set.
     void ShowValue(const QString& text);
-    // Set: `send` reads the box and sends; false (or a throw) is "Illegal data".
+    // Set: `send` reads the box and sends; false is "Illegal data".
     void Finish(const std::function<bool()>& send);
     virtual void SetClick() = 0;
 

@@ -7,22 +7,28 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
-
 namespace {
 
 struct ComboFixture : ::testing::Test {
     QComboBox box;
     int notified = 0;
+    // A change handler that counts and succeeds.
+    ChoiceBox::ChangeHandler Count()
+    {
+        return [this] {
+            ++notified;
+            return tervix::Status();
+        };
+    }
 };
 
 TEST_F(ComboFixture, ChangesFromCodeNeverNotify)
 {
     ComboChoiceBox choice(&box);
-    choice.setOnUserChange([&] { ++notified; });
+    choice.setOnUserChange(Count());
     box.setEditable(true);
     ComboChoiceBox editable(&box); // the line edit exists now
-    editable.setOnUserChange([&] { ++notified; });
+    editable.setOnUserChange(Count());
     editable.addItem("1Mbit");
     editable.addItem("500Kbit");
     editable.setCurrentIndex(1);
@@ -49,6 +55,7 @@ TEST_F(ComboFixture, PickingAnEntryNotifiesWithThatEntrySelected)
         ++notified;
         seenIndex = choice.currentIndex();
         seenData = choice.currentData();
+        return tervix::Status();
     });
     box.show();
     QTest::keyClick(&box, Qt::Key_Down); // what a user does on a focused box
@@ -73,6 +80,7 @@ TEST_F(ComboFixture, TypedTextNotifiesAndLeavesNoEntrySelected)
     choice.setOnUserChange([&] {
         ++notified;
         seenIndex = choice.currentIndex();
+        return tervix::Status();
     });
     box.lineEdit()->selectAll();
     QTest::keyClicks(box.lineEdit(), "abc");
@@ -82,15 +90,22 @@ TEST_F(ComboFixture, TypedTextNotifiesAndLeavesNoEntrySelected)
     EXPECT_EQ(choice.currentText(), "abc");
 }
 
-TEST_F(ComboFixture, ErrorFromHandlerGoesToErrorHandler)
+TEST_F(ComboFixture, FailureOfHandlerGoesToErrorHandler)
 {
-    QString shown;
-    ComboChoiceBox choice(&box, [&](const QString& text) { shown = text; });
+    QStringList shown;
+    ComboChoiceBox choice(&box, [&](const QString& text) { shown << text; });
     choice.addItem("USB");
     choice.addItem("COM3");
-    choice.setOnUserChange([] { throw std::runtime_error("ie_BadId - Specified comport doesn't exist"); });
+    choice.setOnUserChange([&] {
+        return choice.currentIndex() == 1
+                   ? tervix::Status::Failed("ie_BadId - Specified comport doesn't exist")
+                   : tervix::Status();
+    });
+    box.setCurrentIndex(1);
     emit box.activated(1);
-    EXPECT_EQ(shown, "ie_BadId - Specified comport doesn't exist");
+    box.setCurrentIndex(0);
+    emit box.activated(0);
+    EXPECT_EQ(shown, QStringList{"ie_BadId - Specified comport doesn't exist"});
 }
 
 TEST_F(ComboFixture, AdapterGoneStopsNotifications)
@@ -98,7 +113,7 @@ TEST_F(ComboFixture, AdapterGoneStopsNotifications)
     {
         ComboChoiceBox choice(&box);
         choice.addItem("USB");
-        choice.setOnUserChange([&] { ++notified; });
+        choice.setOnUserChange(Count());
     }
     emit box.activated(0); // would call into the destroyed adapter
     EXPECT_EQ(notified, 0);

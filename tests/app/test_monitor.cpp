@@ -86,10 +86,11 @@ class MonitorTest : public ::testing::Test {
 protected:
     MonitorTest()
     {
-        form.SetFrameSender([this](const FramePacket& p) {
+        form.SetFrameSender([this](const BusFrame& f) {
             if (failSend)
-                throw std::runtime_error("ie_NOpen - device not open");
-            sent.push_back(p);
+                return Status::Failed("ie_NOpen - device not open");
+            sent.push_back(EncodePacket(f));
+            return Status();
         });
         form.show(); // clicks land where the buttons are laid out
         form.Log()->Clear(); // the start line is StartFolder's
@@ -403,18 +404,25 @@ TEST_F(MonitorTest, WatchdogStartOfASilentUnitTicksRunNodeguard)
     EXPECT_TRUE(form.WatchdogTimerActive());
 }
 
-TEST_F(MonitorTest, FailedNmtSendsReachTheCallerAndTheTimersFollow)
+TEST_F(MonitorTest, FailedNmtSendsAreShownAndTheTimersFollow)
 {
     failSend = true;
-    EXPECT_THROW(form.btNMT_StartClick(), std::runtime_error);
+    form.btNMT_StartClick();
     EXPECT_FALSE(GuardBox()->isChecked());
     EXPECT_FALSE(form.GuardTimerActive());
     EXPECT_TRUE(form.WatchdogTimerActive());
     // Stopping needs no adapter: the watchdog must not start the unit again.
-    EXPECT_THROW(form.btNMT_StopClick(), std::runtime_error);
+    form.btNMT_StopClick();
     EXPECT_FALSE(form.WatchdogTimerActive());
     EXPECT_FALSE(form.Decoder().WatchdogRunning());
     EXPECT_EQ(form.Log()->LineCount(), 0u);
+    // Each click says the adapter's reason in the application's box.
+    form.ShowPendingMessages();
+    ASSERT_EQ(sink.messages.size(), 2u);
+    for (const RecordedMessage& m : sink.messages) {
+        EXPECT_EQ(m.caption, QApplication::applicationName());
+        EXPECT_EQ(m.text, "ie_NOpen - device not open");
+    }
 }
 
 TEST_F(MonitorTest, GuardBoxStartsAndStopsTheGuardFrames)
@@ -462,7 +470,7 @@ TEST_F(MonitorTest, ReadAllGoesThroughTheWindowsPages)
 {
     CountingPages pages;
     form.SetParameterPages(&pages);
-    form.ReadAllStep(1);
+    form.StartReadAll(1);
     EXPECT_EQ(LastLog(), "Tx: SDO(2500sub01)");
     Receive(MakePacket(0x581, Bytes{0x43, 0x00, 0x25, 0x01, 0x2A, 0, 0, 0}));
     EXPECT_EQ(pages.stored, 1);

@@ -1,6 +1,5 @@
 // Choosing a driver from `--can`, and the vendor library loaded at run time.
 #include "can_backends.h"
-#include "comm_error.h"
 #include "fakes.h"
 #include "serialbus_driver.h"
 #include "usb2can.h"
@@ -58,7 +57,7 @@ TEST(PcanLight, MissingLibraryFailsEveryCallAndSaysSo)
     EXPECT_EQ(driver.init(0x001C), DriverResult::Missing);
     EXPECT_EQ(driver.write(tervix::BusFrame{}), DriverResult::Missing);
     EXPECT_EQ(driver.close(), DriverResult::Missing);
-    tervix::BusFrame f;
+    ReceivedFrame f;
     EXPECT_EQ(driver.read(f), DriverResult::Missing);
 
     // Through the channel: a send says that the library is missing, and
@@ -67,12 +66,8 @@ TEST(PcanLight, MissingLibraryFailsEveryCallAndSaysSo)
     TUSB2CAN channel(std::make_unique<PcanLightDriver>(QStringLiteral("/nonexistent/libpcan.so")), clock);
     int received = 0;
     channel.SetOnReceive([&](TUSB2CAN*, const tervix::BusFrame&) { ++received; });
-    try {
-        channel.WriteFrame(std::vector<uint8_t>{0x7E, 0x00, 0x00, 0x20});
-        ADD_FAILURE() << "no error raised";
-    } catch (const CommError& e) {
-        EXPECT_THAT(e.text().toStdString(), ::testing::HasSubstr("driver library not found"));
-    }
+    EXPECT_THAT(channel.WriteFrame(Frame(0x001, {})).error(),
+                ::testing::HasSubstr("driver library not found"));
     clock.Advance(TUSB2CAN::kSettleWait);
     channel.Poll();
     EXPECT_EQ(received, 0);
@@ -106,7 +101,7 @@ TEST_F(PcanLightLibrary, BindsTheFourFunctionsAndTranslatesRecords)
     QSignalSpy status(&channel, &TUSB2CAN::statusChanged);
     EXPECT_THAT(channel.StatusText().toStdString(), ::testing::HasSubstr("driver loaded"));
 
-    channel.WriteFrame(std::vector<uint8_t>{0x7E, 0x02, 0xC0, 0xA0, 0x01, 0x02});
+    EXPECT_TRUE(channel.WriteFrame(Frame(0x605, {0x01, 0x02})).ok());
     EXPECT_STREQ(log(), "init 28 0;"); // the frame waits for the driver to settle
     clock.Advance(TUSB2CAN::kSettleWait);
     channel.Poll();

@@ -1,8 +1,8 @@
 // The transport against a scripted driver and plain boxes.
 #include "MyComm.h"
-#include "comm_error.h"
 #include "fakes.h"
 #include "frame_naming.h"
+#include "sim_driver.h"
 
 #include <QEventLoop>
 #include <QSignalSpy>
@@ -123,9 +123,9 @@ TEST_P(SpeedChoice, PassesCodeOfSelectionToChannel)
     Init();
     OpenAt(0x0014); // start elsewhere so that every case is a change
     if (GetParam().typed)
-        speedBox.UserTypes(GetParam().text);
+        EXPECT_TRUE(speedBox.UserTypes(GetParam().text).ok());
     else
-        speedBox.UserSelects(GetParam().text);
+        EXPECT_TRUE(speedBox.UserSelects(GetParam().text).ok());
     EXPECT_EQ(usb->BitrateCode(), GetParam().code);
     char expected[16];
     std::snprintf(expected, sizeof expected, "init %04X", unsigned(GetParam().code));
@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Speeds, SpeedChoice,
 TEST_F(CommTest, SameSpeedAgainDoesNothing)
 {
     Init();
-    speedBox.UserSelects("500Kbit");
+    EXPECT_TRUE(speedBox.UserSelects("500Kbit").ok());
     EXPECT_THAT(log, IsEmpty());
 }
 
@@ -164,6 +164,9 @@ TEST_P(UsbFrameInSlot, CarriesIdentifierFlagsLengthAndAllEightDataBytes)
     comm->Timer().tick();
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0], GetParam().slot);
+    // The frame itself, every identifier bit included, travels beside the packet.
+    EXPECT_TRUE(comm->Slot(0).isFrame);
+    EXPECT_EQ(comm->Slot(0).frame, GetParam().frame);
     // Bytes beyond the length are copied all the same.
     for (std::size_t i = 0; i < 8; ++i)
         EXPECT_EQ(comm->Slot(0).bytes[4 + i], GetParam().frame.data[i]) << i;
@@ -185,7 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SlotCase{With(Frame(0x605, {0x11, 0x22, 0x33}), false, false, 0xAA),
                                {0x7E, 0x03, 0xC0, 0xA0, 0x11, 0x22, 0x33},
                                "SFF: "},
-                      // Identifier bits above bit 10 do not fit the packet.
+                      // Identifier bits above bit 10 do not fit the packet, only the frame.
                       SlotCase{With(Frame(0x1ABCDE, {0x01, 0x02}), true, false),
                                {0x7E, 0x82, 0x9B, 0xC0, 0x01, 0x02},
                                "EFF: "},
@@ -208,6 +211,45 @@ TEST_F(CommTest, SlotRingAdvancesWithAndWithoutHandler)
     EXPECT_EQ(comm->Slot(3).count, 0u);
 }
 
+// The driver's receive time where it has one, else the time of the read; the
+// statistics count the frame at that time.
+TEST_F(CommTest, SlotTakesTheDriversReceiveTimeOrTheTimeOfTheRead)
+{
+    Init();
+    OpenAt(0x0014);
+    std::vector<tervix::TimePoint> times;
+    comm->SetOnFrame([&](TComm* sender, int slot) { times.push_back(sender->Slot(slot).at); });
+    const tervix::TimePoint early = clock.Now() - 1500ms;
+    driver->QueueFrame(Frame(0x181, {1}), early);
+    driver->QueueFrame(Frame(0x182, {2}));
+    comm->Timer().tick();
+    EXPECT_THAT(times, ElementsAre(early, clock.Now()));
+    // Received 1.5 s ago: already out of the last second's figures.
+    EXPECT_EQ(comm->Statistics().Received(clock.Now()), 1u);
+}
+
+// The simulated node's frames carry its own clock's time, not the time the
+// channel read them.
+TEST(SimulatedNode, FramesCarryTheNodesTime)
+{
+    tervix::ManualClock channelClock;
+    tervix::ManualClock nodeClock;
+    nodeClock.Advance(42ms);
+    TUSB2CAN usb(std::make_unique<SimDriver>(tervix::sim::SimOptions{}, nodeClock), channelClock);
+    TComm comm(usb, NoSerialPorts());
+    std::vector<tervix::TimePoint> times;
+    comm.SetOnFrame([&](TComm* sender, int slot) { times.push_back(sender->Slot(slot).at); });
+    ASSERT_TRUE(comm.SendFrame(Frame(0x000, {0x01, 0x01})).ok()); // opens the channel, starts node 1
+    for (int i = 0; i < 3; ++i) {
+        times.clear();
+        channelClock.Advance(200ms);
+        nodeClock.Advance(200ms);
+        comm.Timer().tick();
+    }
+    EXPECT_FALSE(times.empty());
+    EXPECT_THAT(times, ::testing::Each(nodeClock.Now()));
+}
+
 TEST_F(CommTest, PollDeliversThroughTimerAndSignalsOncePerBusyTick)
 {
     Init();
@@ -227,7 +269,7 @@ TEST_F(CommTest, PollDeliversThroughTimerAndSignalsOncePerBusyTick)
 TEST_F(CommTest, SendFrameGoesToUsbChannelWhenUsbIsSelected)
 {
     Init();
-    comm->SendFrame(std::vector<uint8_t>{0x7E, 0x01, 0x00, 0x00, 0x01});
+    EXPECT_TRUE(comm->SendFrame(Frame(0x000, {0x01})).ok());
     EXPECT_THAT(log, ElementsAre("init 001C"));
     clock.Advance(TUSB2CAN::kSettleWait);
     comm->Timer().tick();
@@ -257,18 +299,12 @@ TEST_F(CommTest, PickingMissingComPortRaisesAndLeavesTransportQuiet)
 {
     Init();
     portBox.addItem("COM12", 12); // listed earlier, unplugged since
-    EXPECT_THROW(
-        {
-            try {
-                portBox.UserSelects("COM12");
-            } catch (const CommError& e) {
-                // The adapter's own text, then the port it is about.
-                EXPECT_EQ(e.text().section(u'\n', 0, 0), "ie_BadId - Specified comport doesn't exist");
-                EXPECT_TRUE(e.text().section(u'\n', 1).startsWith("COM12 (")) << e.text().toStdString();
-                throw;
-            }
-        },
-        CommError);
+    const tervix::Status picked = portBox.UserSelects("COM12");
+    ASSERT_FALSE(picked.ok());
+    // The adapter's own text, then the port it is about.
+    const QString text = QString::fromStdString(picked.error());
+    EXPECT_EQ(text.section(u'\n', 0, 0), "ie_BadId - Specified comport doesn't exist");
+    EXPECT_TRUE(text.section(u'\n', 1).startsWith("COM12 (")) << picked.error();
     EXPECT_EQ(comm->ComNumber(), 12);
     EXPECT_FALSE(comm->Timer().isActive());
     EXPECT_EQ(portBox.currentText(), "COM12");
@@ -277,13 +313,10 @@ TEST_F(CommTest, PickingMissingComPortRaisesAndLeavesTransportQuiet)
     EXPECT_EQ(speedBox.currentText(), "500Kbit");
     EXPECT_THAT(comm->InfoText().toStdString(), ::testing::HasSubstr("not open"));
 
-    // Sending now reports the closed port; the speed box cannot change the channel.
-    try {
-        comm->SendFrame(std::vector<uint8_t>{0x7E, 0x00, 0x00, 0x20});
-        ADD_FAILURE() << "no error raised";
-    } catch (const CommError& e) {
-        EXPECT_EQ(e.text(), "ie_NOpen - device not open");
-    }
+    // Sending now reports the closed port, and nothing counts as sent; the
+    // speed box cannot change the channel.
+    EXPECT_EQ(comm->SendFrame(Frame(0x001, {})).error(), "ie_NOpen - device not open");
+    EXPECT_EQ(comm->Statistics().Sent(clock.Now()), 0u);
     comm->SpeedChange();
     EXPECT_THAT(log, IsEmpty());
 }
@@ -291,13 +324,13 @@ TEST_F(CommTest, PickingMissingComPortRaisesAndLeavesTransportQuiet)
 TEST_F(CommTest, BackToUsbShowsDefaultSpeedButKeepsChannelRate)
 {
     Init();
-    speedBox.UserSelects("125Kbit");
+    EXPECT_TRUE(speedBox.UserSelects("125Kbit").ok());
     clock.Advance(TUSB2CAN::kSettleWait);
     comm->Timer().tick();
     portBox.addItem("COM3", 3);
-    EXPECT_THROW(portBox.UserSelects("COM3"), CommError);
+    EXPECT_FALSE(portBox.UserSelects("COM3").ok());
     log.clear();
-    portBox.UserSelects("USB");
+    EXPECT_TRUE(portBox.UserSelects("USB").ok());
     EXPECT_EQ(comm->ComNumber(), 0);
     EXPECT_TRUE(speedBox.enabled);
     EXPECT_EQ(speedBox.count(), 9);

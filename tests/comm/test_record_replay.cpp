@@ -58,7 +58,7 @@ TEST_P(CandumpLine, IsWrittenAsCandumpAndReadBack)
     tervix::CandumpPacket packet;
     ASSERT_EQ(tervix::ParseCandumpLine(std::string_view(out).substr(0, out.size() - 1), packet).kind,
               tervix::CandumpLineKind::Frame);
-    EXPECT_EQ(FrameText(*tervix::DecodePacket(packet.View())), c.readBack);
+    EXPECT_EQ(FrameText(packet.frame), c.readBack);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,9 +72,9 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{Special(0x701, false, true, {}, 0), 0, "rx", "(0000000000.000000) rx 701#R\n", "701 rtr l0"},
         LineCase{Special(0x601, false, true, {}, 3), 0, "tx", "(0000000000.000000) tx 601#R3\n",
                  "601 rtr l3 00 00 00"},
-        // The packet layout keeps 11 identifier bits; the line keeps all 29.
+        // Extended identifiers keep all 29 bits, written as 8 digits.
         LineCase{Special(0x18FF1234, true, false, {0x11, 0x22}, 2), 2000000, "rx",
-                 "(0000000002.000000) rx 18FF1234#1122\n", "234 ext l2 11 22"},
+                 "(0000000002.000000) rx 18FF1234#1122\n", "18FF1234 ext l2 11 22"},
         LineCase{Special(0x00000123, true, true, {}, 8), 0, "rx", "(0000000000.000000) rx 00000123#R8\n",
                  "123 ext rtr l8 00 00 00 00 00 00 00 00"}));
 
@@ -83,7 +83,8 @@ struct Log {
     std::vector<double> seconds;
 };
 
-// Each line's frame as the candump reader reads it, with its interface and time.
+// Each line's frame as the candump reader reads it (all identifier bits), with
+// its interface and time.
 Log ReadLog(const QString& path)
 {
     QFile file(path);
@@ -98,7 +99,7 @@ Log ReadLog(const QString& path)
         double seconds = 0;
         std::string interfaceName;
         fields >> paren >> seconds >> paren >> interfaceName;
-        log.frames.push_back(interfaceName + " " + FrameText(*tervix::DecodePacket(packet.View())));
+        log.frames.push_back(interfaceName + " " + FrameText(packet.frame));
         log.seconds.push_back(seconds);
     }
     return log;
@@ -117,8 +118,11 @@ protected:
         usb = std::make_unique<TUSB2CAN>(std::move(driver), clock);
         comm = std::make_unique<TComm>(*usb, NoSerialPorts());
         comm->SetOnFrame([this](TComm* sender, int slot) {
-            if (const auto f = tervix::DecodePacket(sender->Slot(slot).View()))
-                seen.push_back(FrameText(*f));
+            const tervix::ReceiveSlot& s = sender->Slot(slot);
+            if (s.isFrame) {
+                seen.push_back(FrameText(s.frame));
+                times.push_back(s.at);
+            }
         });
         usb->SetBitrate(0x011C);
     }
@@ -137,42 +141,50 @@ protected:
     std::unique_ptr<TUSB2CAN> usb;
     std::unique_ptr<TComm> comm;
     std::vector<std::string> seen;
+    std::vector<tervix::TimePoint> times;
 };
 
 // Received frames pass the receive slots, sent ones SendFrame; an error
-// frame is no frame. What is in the file is read back by the candump reader, and
-// the received part played back through the replay back-end.
+// frame is no frame, nor is a send the driver refused. What is in the file is
+// read back by the candump reader, and the received part played back through
+// the replay back-end.
 TEST_F(RecordReplayTest, RecordsEveryFrameReceivedAndSentAndReplaysTheReceivedOnes)
 {
     auto fake = std::make_unique<FakeDriver>(log);
     FakeDriver* driver = fake.get();
     Build(std::move(fake));
-    Recorder recorder;
+    Recorder recorder(nullptr, Recorder::kFlushInterval, clock);
     comm->SetRecorder(&recorder);
     const QString path = dir.filePath(QStringLiteral("session.log"));
     ASSERT_TRUE(recorder.Start(path));
     const double before = UnixSecondsNow();
 
     clock.Advance(TUSB2CAN::kSettleWait);
-    driver->QueueFrame(Frame(0x705, {0x05}));
+    // Received 250 ms before the read, by the driver's clock.
+    driver->QueueFrame(Frame(0x705, {0x05}), clock.Now() - 250ms);
     driver->QueueFrame(Special(0x701, false, true, {}, 0));
     driver->QueueErrorFrame();
     driver->QueueFrame(Special(0x18FF1234, true, false, {0x11, 0x22}, 2));
     comm->Timer().tick();
-    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05});
-    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x40 | 0x03, 0xC0, 0x20}); // remote, asks for 3
-    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x08, 0xC0, 0x40, 0x2B});  // says 8, carries 1
+    EXPECT_TRUE(comm->SendFrame(Frame(0x005, {0x01, 0x05})).ok());
+    EXPECT_TRUE(comm->SendFrame(Special(0x601, false, true, {}, 3)).ok());
+    driver->writeResult = DriverResult::WriteFailed;
+    EXPECT_FALSE(comm->SendFrame(Frame(0x602, {0x2B})).ok());
+    driver->writeResult = DriverResult::Ok;
+    EXPECT_TRUE(comm->SendFrame(Special(0x12345678, true, false, {0x01, 0x02}, 2)).ok());
     driver->QueueFrame(Frame(0x181, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08}));
     comm->Timer().tick();
     recorder.Stop();
     EXPECT_EQ(recorder.Frames(), 7u);
+    EXPECT_EQ(comm->Statistics().Sent(clock.Now()), 3u);
 
     const Log logged = ReadLog(path);
-    EXPECT_THAT(logged.frames,
-                ElementsAre("rx 705 l1 05", "rx 701 rtr l0", "rx 234 ext l2 11 22", "tx 005 l2 01 05",
-                            "tx 601 rtr l3 00 00 00", "tx 602 l1 2B", "rx 181 l8 01 02 03 04 05 06 07 08"));
-    ASSERT_FALSE(logged.seconds.empty());
-    EXPECT_GE(logged.seconds.front(), before - 0.001);
+    EXPECT_THAT(logged.frames, ElementsAre("rx 705 l1 05", "rx 701 rtr l0", "rx 18FF1234 ext l2 11 22",
+                                           "tx 005 l2 01 05", "tx 601 rtr l3 00 00 00",
+                                           "tx 12345678 ext l2 01 02", "rx 181 l8 01 02 03 04 05 06 07 08"));
+    ASSERT_EQ(logged.seconds.size(), 7u);
+    EXPECT_NEAR(logged.seconds[1] - logged.seconds[0], 0.25, 0.01);
+    EXPECT_GE(logged.seconds.front(), before - 0.251);
     EXPECT_LE(logged.seconds.back(), UnixSecondsNow() + 0.001);
     EXPECT_TRUE(std::is_sorted(logged.seconds.begin(), logged.seconds.end()));
 
@@ -183,6 +195,21 @@ TEST_F(RecordReplayTest, RecordsEveryFrameReceivedAndSentAndReplaysTheReceivedOn
     clock.Advance(TUSB2CAN::kSettleWait);
     comm->Timer().tick();
     EXPECT_THAT(seen, ElementsAreArray(received));
+}
+
+// A replayed frame arrives at the time it was due, whenever the poll read it:
+// frames recorded 0.5 s apart are 500 ms apart in the slots.
+TEST_F(RecordReplayTest, ReplayedFramesCarryTheTimeTheyWereDue)
+{
+    Build(std::make_unique<ReplayDriver>(
+        WriteFile("two.log", "(0.000000) can0 181#01\n(0.500000) can0 12345678#0102\n"), 1.0, clock));
+    const tervix::TimePoint start = clock.Now();
+    clock.Advance(TUSB2CAN::kSettleWait);
+    comm->Timer().tick();
+    clock.Advance(700ms);
+    comm->Timer().tick();
+    EXPECT_THAT(seen, ElementsAre("181 l1 01", "12345678 ext l2 01 02"));
+    EXPECT_THAT(times, ElementsAre(start, start + 500ms));
 }
 
 struct PaceCase {
@@ -204,7 +231,7 @@ const std::string kRecorded = "(1700000000.000000) rx 181#01\n"
                               "(1700000000.500000) rx 18FF1234#R2\n"
                               "\n"
                               "(1700000001.500000) rx 181#0203\n";
-const std::vector<std::string> kRecordedRx{"181 l1 01", "234 ext rtr l2 00 00", "181 l2 02 03"};
+const std::vector<std::string> kRecordedRx{"181 l1 01", "18FF1234 ext rtr l2 00 00", "181 l2 02 03"};
 
 // The settle wait after init is 200 ms, so the first tick comes 200 ms in.
 TEST_P(ReplayPace, PlaysTheReceivedFramesAtTheirTime)
@@ -222,7 +249,7 @@ TEST_P(ReplayPace, PlaysTheReceivedFramesAtTheirTime)
     EXPECT_EQ(comm->InfoText().toStdString(),
               "replay of " + dir.filePath("replay.log").toStdString() + c.status);
 
-    comm->SendFrame(std::vector<std::uint8_t>{0x7E, 0x01, 0x00, 0x20, 0x01});
+    EXPECT_TRUE(comm->SendFrame(Frame(0x001, {0x01})).ok());
     comm->Timer().tick();
     EXPECT_EQ(seen.size(), c.frames.size()); // a send is not heard back
 }
@@ -289,13 +316,13 @@ TEST(RecorderWriteError, StopsTheRecordingWithOneMessage)
         Recorder recorder(nullptr, byWriter ? 1ms : 1h);
         QSignalSpy failed(&recorder, &Recorder::failed);
         ASSERT_TRUE(recorder.Start(QStringLiteral("/dev/full")));
-        recorder.Received(Frame(0x181, {0x01}));
+        recorder.Received(Frame(0x181, {0x01}), tervix::DefaultClock().Now());
         if (byWriter)
             EXPECT_TRUE(failed.wait(5000));
         else
             recorder.Stop();
         EXPECT_FALSE(recorder.IsRecording());
-        recorder.Sent(Frame(0x181, {0x02}));
+        recorder.Sent(Frame(0x181, {0x02}), tervix::DefaultClock().Now());
         recorder.Stop();
         QCoreApplication::processEvents();
         ASSERT_EQ(failed.size(), 1);

@@ -11,6 +11,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 class FakeCanDevice final : public QCanBusDevice {
@@ -63,9 +65,9 @@ protected:
 
     std::string Read()
     {
-        tervix::BusFrame f;
+        ReceivedFrame f;
         switch (driver.read(f)) {
-        case DriverResult::Ok: return FrameText(f);
+        case DriverResult::Ok: return FrameText(f.frame);
         case DriverResult::ErrorFrame: return "error";
         case DriverResult::Empty: return "empty";
         case DriverResult::NotOpen: return "not open";
@@ -124,6 +126,61 @@ TEST_F(SerialBusTest, ReadsDataFramesWithTheirFlagsAndErrorFramesAsSuch)
                                             "1ABCDE ext l2 01 02", "100 l8 07 07 07 07 07 07 07 07", "error",
                                             "181 l1 AA", "empty", "empty"));
 }
+
+// A plugin's time stamps are on the device's clock; they reach the channel on
+// the program's: the first at the time of its read, the next as far after it
+// as its stamp says. A frame without a stamp has no time of its own.
+TEST_F(SerialBusTest, TimeStampsArePutOnTheProgramsClock)
+{
+    tervix::ManualClock clock;
+    SerialBusDriver stamped(QStringLiteral("fake"), QStringLiteral("can0"), Factory(), {}, clock);
+    ASSERT_EQ(stamped.init(0x001C), DriverResult::Ok);
+    QCanBusFrame first(0x181, QByteArray::fromHex("01"));
+    first.setTimeStamp(QCanBusFrame::TimeStamp(1700000000, 995000));
+    QCanBusFrame second(0x182, QByteArray::fromHex("02"));
+    second.setTimeStamp(QCanBusFrame::TimeStamp(1700000001, 5000));
+    device->Arrive({first, second, QCanBusFrame(0x183, QByteArray::fromHex("03"))});
+
+    const tervix::TimePoint start = clock.Now();
+    std::vector<std::optional<tervix::TimePoint>> times;
+    ReceivedFrame f;
+    while (stamped.read(f) == DriverResult::Ok) {
+        times.push_back(f.at);
+        clock.Advance(std::chrono::milliseconds(25));
+    }
+    EXPECT_THAT(times, ::testing::ElementsAre(start, start + std::chrono::milliseconds(10), std::nullopt));
+}
+
+// Stamps in ms on the device's clock, the program's clock in ms when each is
+// read, and the time the frame gets on the program's clock.
+struct MapStep {
+    int stamp;
+    int now;
+    int mapped;
+};
+
+class StampMapping : public ::testing::TestWithParam<std::vector<MapStep>> {};
+
+TEST_P(StampMapping, FollowsTheQuickestReadAndStartsAfreshWhenTheDeviceClockJumps)
+{
+    DeviceTimeMap map;
+    const tervix::TimePoint zero{std::chrono::hours(1)};
+    for (const MapStep& step : GetParam()) {
+        const tervix::TimePoint at = map.Map(std::chrono::milliseconds(step.stamp + 100000),
+                                             zero + std::chrono::milliseconds(step.now));
+        EXPECT_EQ(at, zero + std::chrono::milliseconds(step.mapped)) << "stamp " << step.stamp;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, StampMapping,
+    ::testing::Values(
+        // A stamp that would lie in the future: read sooner than the first
+        // (or the device's clock set forward).
+        std::vector<MapStep>{{0, 5, 5}, {10, 12, 12}, {20, 23, 22}, {5000, 40, 40}, {5010, 50, 50}},
+        // The device's clock set back by two seconds, and one read over a
+        // second late: both start afresh.
+        std::vector<MapStep>{{3000, 0, 0}, {1000, 10, 10}, {1005, 15, 15}, {1010, 1200, 1200}}));
 
 // Before, one error frame closed the channel and the frames behind it were
 // lost until the next send.

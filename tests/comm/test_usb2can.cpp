@@ -1,7 +1,6 @@
 // The USB channel against a scripted driver: exact call sequences, and when
 // on the clock each call happens.
 #include "fakes.h"
-#include "comm_error.h"
 #include "usb2can.h"
 
 #include <QCoreApplication>
@@ -18,8 +17,6 @@ using ::testing::IsEmpty;
 using namespace std::chrono_literals;
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 class Usb2CanTest : public ::testing::Test {
 protected:
@@ -73,11 +70,11 @@ TEST_F(Usb2CanTest, FirstSendInitialisesAndHoldsFramesUntilTheDriverHasSettled)
     EXPECT_FALSE(channel->IsOpen());
     EXPECT_THAT(log, IsEmpty()); // construction touches nothing
 
-    channel->WriteFrame(Bytes{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05});
-    channel->WriteFrame(Bytes{0x7E, 0x00, 0xE0, 0x20});
+    EXPECT_TRUE(channel->WriteFrame(Frame(0x005, {0x01, 0x05})).ok());
+    EXPECT_TRUE(channel->WriteFrame(Frame(0x701, {})).ok());
     Elapse(199ms);
     Elapse(1ms);
-    channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, 0x09}); // settled: straight out
+    EXPECT_TRUE(channel->WriteFrame(Frame(0x001, {0x09})).ok()); // settled: straight out
     EXPECT_THAT(log, ElementsAre("init 001C", "+199ms", "+1ms", "write 005 l2 01 05", "write 701 l0",
                                  "write 001 l1 09"));
     EXPECT_TRUE(channel->IsOpen());
@@ -88,7 +85,8 @@ TEST_F(Usb2CanTest, FirstSendInitialisesAndHoldsFramesUntilTheDriverHasSettled)
 TEST_F(Usb2CanTest, SendsTheDriverRefusesFailForTheSender)
 {
     driver->initResult = DriverResult::Missing;
-    EXPECT_THROW(channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20}), CommError);
+    EXPECT_THAT(channel->WriteFrame(Frame(0x001, {})).error(),
+                ::testing::StartsWith("USB adapter: CAN_Init failed (missing)"));
     Elapse(200ms);
     EXPECT_FALSE(channel->IsOpen());
     EXPECT_THAT(log, ElementsAre("init 001C", "+200ms")); // nothing held, nothing written later
@@ -96,46 +94,37 @@ TEST_F(Usb2CanTest, SendsTheDriverRefusesFailForTheSender)
     driver->initResult = DriverResult::Ok;
     OpenAt(0x011C);
     driver->writeResult = DriverResult::WriteFailed;
-    try {
-        channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
-        ADD_FAILURE() << "no error raised";
-    } catch (const CommError& e) {
-        EXPECT_TRUE(e.text().startsWith("USB adapter: CAN_Write failed (write failed)")) << e.text().toStdString();
-    }
+    EXPECT_THAT(channel->WriteFrame(Frame(0x001, {})).error(),
+                ::testing::StartsWith("USB adapter: CAN_Write failed (write failed)"));
+}
+
+tervix::BusFrame Flagged(tervix::BusFrame f, bool extended, bool remote, uint8_t length)
+{
+    f.extended = extended;
+    f.remote = remote;
+    f.length = length;
+    return f;
 }
 
 struct WriteCase {
-    Bytes packet;
-    std::string written; // empty: nothing written
+    tervix::BusFrame frame;
+    std::string written;
 };
 
-class WriteFrameLength : public Usb2CanTest, public ::testing::WithParamInterface<WriteCase> {};
+class WriteFrameAsIs : public Usb2CanTest, public ::testing::WithParamInterface<WriteCase> {};
 
-TEST_P(WriteFrameLength, UsesSmallestOfCarriedBytesLengthAndEight)
+TEST_P(WriteFrameAsIs, ReachesTheDriverWithAllIdentifierBitsAndFlags)
 {
     OpenAt(0x011C);
-    channel->WriteFrame(GetParam().packet);
-    if (GetParam().written.empty())
-        EXPECT_THAT(log, IsEmpty());
-    else
-        EXPECT_THAT(log, ElementsAre("write " + GetParam().written));
+    EXPECT_TRUE(channel->WriteFrame(GetParam().frame).ok());
+    EXPECT_THAT(log, ElementsAre("write " + GetParam().written));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Packets, WriteFrameLength,
-    ::testing::Values(WriteCase{{0x7E, 0x02, 0x00, 0xA0, 0x01, 0x05}, "005 l2 01 05"},
-                      // Length says 8, three bytes carried.
-                      WriteCase{{0x7E, 0x08, 0xC0, 0xA0, 0x11, 0x22, 0x33}, "605 l3 11 22 33"},
-                      // Length smaller than what is carried.
-                      WriteCase{{0x7E, 0x01, 0xC0, 0xA0, 0x11, 0x22, 0x33}, "605 l1 11"},
-                      // The flag bits of byte 1 say what kind of frame it is.
-                      WriteCase{{0x7E, 0x42, 0xFF, 0xE0, 0xAA, 0xBB}, "7FF rtr l2 AA BB"},
-                      WriteCase{{0x7E, 0x81, 0x00, 0x20, 0xAA}, "001 ext l1 AA"},
-                      // Never more than eight.
-                      WriteCase{{0x7E, 0x0F, 0x00, 0x20, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10},
-                                "001 l8 01 02 03 04 05 06 07 08"},
-                      // Not a packet (no marker) or shorter than a header: nothing reaches the driver.
-                      WriteCase{{0x00, 0x01, 0x00, 0x40, 0x7F}, ""}, WriteCase{{0x7E, 0x01, 0x00}, ""}));
+    Frames, WriteFrameAsIs,
+    ::testing::Values(WriteCase{Frame(0x605, {0x11, 0x22, 0x33}), "605 l3 11 22 33"},
+                      WriteCase{Flagged(Frame(0x12345678, {0xAA}), true, false, 1), "12345678 ext l1 AA"},
+                      WriteCase{Flagged(Frame(0x7FF, {}), false, true, 2), "7FF rtr l2 00 00"}));
 
 TEST_F(Usb2CanTest, SetBitrateReinitialisesOnlyOnChangeAndHoldsWritesThroughBothWaits)
 {
@@ -145,7 +134,7 @@ TEST_F(Usb2CanTest, SetBitrateReinitialisesOnlyOnChangeAndHoldsWritesThroughBoth
     channel->SetBitrate(0x031C); // closed: no close, no first wait
     Elapse(200ms);
     channel->SetBitrate(0x7F7F); // open: close and wait first
-    channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, 0x01});
+    EXPECT_TRUE(channel->WriteFrame(Frame(0x001, {0x01})).ok());
     Elapse(200ms);
     Elapse(199ms);
     Elapse(1ms);
@@ -160,13 +149,8 @@ TEST_F(Usb2CanTest, FramesHeldWhileSettlingAreBounded)
     int dropped = 0;
     channel->SetErrorHook([&](const char*, DriverResult r) { dropped += r == DriverResult::WriteFailed; });
     int refused = 0;
-    for (int i = 0; i < 100; ++i) {
-        try {
-            channel->WriteFrame(Bytes{0x7E, 0x01, 0x00, 0x20, uint8_t(i)});
-        } catch (const CommError&) {
-            ++refused;
-        }
-    }
+    for (int i = 0; i < 100; ++i)
+        refused += !channel->WriteFrame(Frame(0x001, {uint8_t(i)})).ok();
     EXPECT_EQ(refused, 100 - int(TUSB2CAN::kMaxHeldFrames));
     Elapse(200ms);
     const auto writes =
@@ -218,7 +202,7 @@ TEST_F(Usb2CanTest, WrongRateReadClosesTheChannelUntilTheNextWrite)
     channel->Poll(); // closed: the queued frame stays
     EXPECT_EQ(driver->reads.size(), 1u);
 
-    channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20}); // reopens
+    EXPECT_TRUE(channel->WriteFrame(Frame(0x001, {})).ok()); // reopens
     Elapse(200ms);
     EXPECT_THAT(received, ElementsAre("181 l2 01 02", "183 l1 04"));
 }
@@ -229,7 +213,7 @@ TEST_F(Usb2CanTest, LostDriverIsOpenedAgainByTheNextWrite)
     driver->reads.push_back({DriverResult::NotOpen, {}});
     channel->Poll();
     EXPECT_FALSE(channel->IsOpen());
-    channel->WriteFrame(Bytes{0x7E, 0x00, 0x00, 0x20});
+    EXPECT_TRUE(channel->WriteFrame(Frame(0x001, {})).ok());
     EXPECT_THAT(log, ElementsAre("init 0014"));
 }
 

@@ -106,17 +106,22 @@ protected:
     {
         decoder.SetNode(1);
         decoder.SetParameterPages(&pages);
+        decoder.SetClient(&client);
     }
 
+    Status Send(const BusFrame& f)
+    {
+        ++sendAttempts;
+        if (failSend)
+            return Status::Failed("ie_NOpen - device not open");
+        sent.push_back(EncodePacket(f));
+        return {};
+    }
     MonitorDecoder::Outputs Record()
     {
         MonitorDecoder::Outputs o;
-        o.send = [this](const FramePacket& p) {
-            ++sendAttempts;
-            if (failSend)
-                throw std::runtime_error("ie_NOpen - device not open");
-            sent.push_back(p);
-        };
+        o.send = [this](const BusFrame& f) { return Send(f); };
+        o.sendFailed = [this](std::string_view why) { failures.emplace_back(why); };
         o.log = [this](std::string_view line) { log.emplace_back(line); };
         o.message = [this](std::string_view caption, std::string_view text) {
             said.push_back({std::string(caption), std::string(text)});
@@ -124,7 +129,13 @@ protected:
         o.unitAddressReset = [this] { ++unitResets; };
         return o;
     }
-    void Receive(const Bytes& m) { decoder.FrameReceived(m, clock.Now()); }
+    // As the window hands a message on: to the decoder, then to the client.
+    void Receive(const Bytes& m)
+    {
+        decoder.FrameReceived(m, clock.Now());
+        if (const auto frame = DecodePacket(m))
+            client.Receive(*frame, clock.Now());
+    }
     std::string Shown(DataField f) const { return decoder.Text(f).Text(); }
     std::string LastLog() const { return log.empty() ? std::string() : log.back(); }
 
@@ -136,7 +147,14 @@ protected:
     Lines log;
     std::vector<Said> said;
     int unitResets = 0;
+    Lines failures;
     MonitorDecoder decoder{Record(), clock.Now()};
+    CanopenClient client{[this](unsigned, const BusFrame& f, const SdoOutgoing& o) {
+        Status sent = Send(f);
+        if (sent)
+            decoder.LogSdoFrame(f, o);
+        return sent;
+    }};
 };
 
 // --- Received messages: counting and the log -------------------------------------
@@ -195,13 +213,18 @@ TEST(DecoderLogEntries, DirectionFunctionAndNode)
     std::vector<Entry> entries;
     int plainLines = 0;
     MonitorDecoder::Outputs o;
-    o.send = [](const FramePacket&) {};
+    o.send = [](const BusFrame&) { return Status(); };
     o.log = [&](std::string_view) { ++plainLines; };
     o.logEntry = [&](const LogEntry& e) {
         entries.push_back({std::string(e.line), e.direction, e.functionCode, e.node});
     };
     ManualClock clock;
     MonitorDecoder decoder(std::move(o), clock.Now());
+    CanopenClient client([&](unsigned, const BusFrame& f, const SdoOutgoing& about) {
+        decoder.LogSdoFrame(f, about);
+        return Status();
+    });
+    decoder.SetClient(&client);
     decoder.SetNode(3);
     decoder.SetUnitAddress(2);
 
@@ -211,7 +234,7 @@ TEST(DecoderLogEntries, DirectionFunctionAndNode)
     decoder.FrameReceived(Bytes{'O', 'K', 0x0D}, clock.Now());
     decoder.FrameReceived(Tpdo1(64, 1.0f), clock.Now());
     decoder.NmtStart();
-    decoder.SdoRead(ObjectWord(0x1002, 0));
+    decoder.SdoRead(ObjectWord(0x1002, 0), clock.Now());
     decoder.SetGuarding(true);
     decoder.GuardTick();
 
@@ -539,7 +562,7 @@ TEST_F(DecoderTest, SdoFramesOfBothDirectionsReachTheSubscribers)
 TEST_F(DecoderTest, ReadAllWalksThePageAndEndsAfterTheLastCell)
 {
     decoder.SetUnitAddress(5);
-    decoder.ReadAllStep(0, clock.Now());
+    decoder.StartReadAll(0, clock.Now());
     for (int sub = 1; sub <= 12; ++sub) {
         ASSERT_EQ(decoder.ReadAllCount(), static_cast<std::uint32_t>(sub));
         EXPECT_EQ(decoder.ReadAllSheet(), 0);
@@ -561,7 +584,7 @@ TEST_F(DecoderTest, ReadAllWalksThePageAndEndsAfterTheLastCell)
 TEST_F(DecoderTest, ReadAllWithoutPagesEndsAtOnce)
 {
     decoder.SetParameterPages(nullptr);
-    decoder.ReadAllStep(0, clock.Now());
+    decoder.StartReadAll(0, clock.Now());
     EXPECT_EQ(decoder.ReadAllCount(), 0u);
     EXPECT_TRUE(sent.empty());
     Receive(SdoAnswer(0x43, 0x2100, 1, 7)); // an answer with nowhere to go
@@ -571,7 +594,7 @@ TEST_F(DecoderTest, ReadAllWithoutPagesEndsAtOnce)
 
 TEST_F(DecoderTest, AbortsAndErrorAnswersMarkTheCellAndMoveOn)
 {
-    decoder.ReadAllStep(1, clock.Now()); // "Trigger": 3 cells
+    decoder.StartReadAll(1, clock.Now()); // "Trigger": 3 cells
     Receive(SdoAnswer(0x80, 0x2500, 1, 0x06020000));
     EXPECT_EQ(decoder.ReadAllCount(), 2u);
     EXPECT_EQ(LastLog(), "Tx: SDO(2500sub02)");
@@ -630,7 +653,7 @@ TEST_F(DecoderTest, ResponseTimeCountsFromTheLastRequest)
     Receive(Frame(0x381, {0, 0xE5, 0, 0}));
     EXPECT_EQ(Shown(DataField::Busy), "1255");
 
-    decoder.ReadAllStep(0, clock.Now()); // a read-all step is a request too
+    decoder.StartReadAll(0, clock.Now()); // a read-all step is a request too
     clock.Advance(7ms);
     Receive(SdoAnswer(0x43, 0x2100, 1, 0));
     EXPECT_EQ(Shown(DataField::Busy), "7");
@@ -711,35 +734,35 @@ INSTANTIATE_TEST_SUITE_P(
                     {{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x00, 0x21, 0x03, 0x01, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2100sub03,1)"}, {}, 0},
         RequestCase{"SdoReadNode127TakesTheUnit", 127, 7,
-                    [](MonitorDecoder& d) { d.SdoRead(ObjectWord(0x2100, 3)); },
+                    [](MonitorDecoder& d) { d.SdoRead(ObjectWord(0x2100, 3), kAnyTime); },
                     {{0x7E, 0x08, 0xCF, 0xE0, 0x40, 0x07, 0x21, 0x03, 0x00, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2107sub03)"}, {}, 0},
         RequestCase{"SdoReadWithoutUnitLeavesIndexAndBox", 1, std::nullopt,
-                    [](MonitorDecoder& d) { d.SdoRead(ObjectWord(0x2100, 3)); },
+                    [](MonitorDecoder& d) { d.SdoRead(ObjectWord(0x2100, 3), kAnyTime); },
                     {{0x7E, 0x08, 0xC0, 0x20, 0x40, 0x00, 0x21, 0x03, 0x00, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2100sub03)"}, {}, 0},
-        RequestCase{"UnitAddressWrite", 1, 7, [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1)); },
+        RequestCase{"UnitAddressWrite", 1, 7, [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1), kAnyTime); },
                     {{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x05, 0x20, 0x01, 0x07, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2005sub01,7)", " 7E 08 C0 20 22 05 20 01 07 00 00 00"}, {}, 0},
         RequestCase{"UnitAddressWriteNoSubstitution", 1, 5,
-                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2100, 1)); },
+                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2100, 1), kAnyTime); },
                     {{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x00, 0x21, 0x01, 0x05, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2100sub01,5)", " 7E 08 C0 20 22 00 21 01 05 00 00 00"}, {}, 0},
-        RequestCase{"UnitAddressWrite0", 1, 0, [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1)); },
+        RequestCase{"UnitAddressWrite0", 1, 0, [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1), kAnyTime); },
                     {{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x05, 0x20, 0x01, 0x00, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2005sub01,0)", " 7E 08 C0 20 22 05 20 01 00 00 00 00"}, {}, 0},
         RequestCase{"UnitAddressWrite255", 1, 255,
-                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1)); },
+                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1), kAnyTime); },
                     {{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x05, 0x20, 0x01, 0xFF, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2005sub01,255)", " 7E 08 C0 20 22 05 20 01 FF 00 00 00"}, {}, 0},
         RequestCase{"UnitAddress256IsIllegal", 1, 256,
-                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1)); }, {}, {}, kIllegal, 0},
+                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1), kAnyTime); }, {}, {}, kIllegal, 0},
         RequestCase{"UnitAddress300IsIllegal", 1, 300,
-                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1)); }, {}, {}, kIllegal, 0},
+                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1), kAnyTime); }, {}, {}, kIllegal, 0},
         RequestCase{"UnitAddressMinus1IsIllegal", 1, -1,
-                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1)); }, {}, {}, kIllegal, 0},
+                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1), kAnyTime); }, {}, {}, kIllegal, 0},
         RequestCase{"UnitAddressWriteWithoutUnitSendsZero", 1, std::nullopt,
-                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1)); },
+                    [](MonitorDecoder& d) { d.SdoWriteUnitAddress(ObjectWord(0x2005, 1), kAnyTime); },
                     {{0x7E, 0x08, 0xC0, 0x20, 0x22, 0x05, 0x20, 0x01, 0x00, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2005sub01,0)", " 7E 08 C0 20 22 05 20 01 00 00 00 00"}, {}, 1},
         RequestCase{"Rpdo1WithoutUnitResetsTheBox", 1, std::nullopt,
@@ -755,7 +778,7 @@ INSTANTIATE_TEST_SUITE_P(
                     [](MonitorDecoder& d) { d.SendRpdo(4, 0x00010000); },
                     {{0x7E, 0x04, 0xA0, 0x20, 0x80, 0x00, 0x00, 0x00}}, {"Tx: RPDO4( 80 00 00 00 )"}, {}, 0},
         RequestCase{"ReadAllStepOfAPageWithoutUnit", 1, std::nullopt,
-                    [](MonitorDecoder& d) { d.ReadAllStep(3, kAnyTime); },
+                    [](MonitorDecoder& d) { d.StartReadAll(3, kAnyTime); },
                     {{0x7E, 0x08, 0xC0, 0x20, 0x40, 0x00, 0x2B, 0x01, 0x00, 0x00, 0x00, 0x00}},
                     {"Tx: SDO(2B00sub01)"}, {}, 1}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -769,22 +792,26 @@ TEST_F(DecoderTest, CobIdBytesCarryTheNodeShiftedLeftByFive)
     EXPECT_EQ(decoder.CobIdBytes(kPrefixNodeGuard), (std::array<std::uint8_t, 2>{0xE0, 0x00}));
 }
 
-TEST_F(DecoderTest, FailedSendIsNotLoggedAndReachesTheCaller)
+TEST_F(DecoderTest, FailedSendIsNotLoggedAndSaysWhy)
 {
     failSend = true;
-    EXPECT_THROW(decoder.SdoWrite(ObjectWord(0x2100, 3), 1000, clock.Now()), std::runtime_error);
-    EXPECT_THROW(decoder.NmtStart(), std::runtime_error);
-    EXPECT_THROW(decoder.SdoWriteUnitAddress(ObjectWord(0x2005, 1)), std::runtime_error);
-    EXPECT_EQ(sendAttempts, 3);
+    EXPECT_FALSE(decoder.SdoWrite(ObjectWord(0x2100, 3), 1000, clock.Now()));
+    EXPECT_FALSE(decoder.NmtStart());
+    EXPECT_FALSE(decoder.SdoWriteUnitAddress(ObjectWord(0x2005, 1), clock.Now()));
+    EXPECT_FALSE(decoder.StartReadAll(0, clock.Now()));
+    EXPECT_EQ(sendAttempts, 4);
+    EXPECT_EQ(failures, Lines(4, "ie_NOpen - device not open"));
     EXPECT_TRUE(log.empty());
     EXPECT_FALSE(decoder.Guarding());
     EXPECT_FALSE(decoder.GuardTimerRunning());
+    EXPECT_EQ(decoder.ReadAllCount(), 0u); // nothing went out: nothing to wait for
 }
 
-TEST_F(DecoderTest, WithoutASenderRequestsFail)
+TEST_F(DecoderTest, WithoutAClientSdoRequestsFail)
 {
-    MonitorDecoder bare({}, clock.Now());
-    EXPECT_THROW(bare.SdoRead(ObjectWord(0x1002, 0)), std::runtime_error);
+    MonitorDecoder bare(Record(), clock.Now());
+    EXPECT_FALSE(bare.SdoRead(ObjectWord(0x1002, 0), clock.Now()));
+    EXPECT_EQ(failures, Lines{"No CAN adapter is connected"});
 }
 
 // --- NMT, watchdog and node guarding -------------------------------------------------------------
@@ -807,7 +834,7 @@ TEST_F(DecoderTest, NmtStartSwitchesGuardingOnAndStopOnlyTheWatchdogOff)
 TEST_F(DecoderTest, NmtStopStopsTheWatchdogEvenWhenTheSendFails)
 {
     failSend = true;
-    EXPECT_THROW(decoder.NmtStop(), std::runtime_error);
+    EXPECT_FALSE(decoder.NmtStop());
     EXPECT_FALSE(decoder.WatchdogRunning());
     failSend = false;
     decoder.WatchdogTick(); // no TPDO1 since start, but the watchdog is off

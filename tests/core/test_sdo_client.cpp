@@ -17,14 +17,14 @@ struct Rig {
               1, [this](const BusFrame& f, const SdoOutgoing& o) { return Sent(f, o); }, options)
     {
     }
-    bool Sent(const BusFrame& f, const SdoOutgoing& o)
+    Status Sent(const BusFrame& f, const SdoOutgoing& o)
     {
         if (failFrom >= 0 && attempts++ >= failFrom)
-            return false;
+            return Status::Failed("ie_NOpen - device not open");
         EXPECT_EQ(f.id, 0x601u);
         sent.emplace_back(f.bytes().begin(), f.bytes().end());
         about.push_back(o);
-        return true;
+        return {};
     }
     // The frame sent since the last call; empty when none.
     SdoBytes Take()
@@ -95,6 +95,8 @@ void RunScript(const ClientCase& c)
     EXPECT_EQ(results[0].outcome, c.outcome);
     EXPECT_EQ(results[0].data, c.data);
     EXPECT_EQ(results[0].abort, c.abort);
+    // A frame that did not go out says why, as the adapter said it.
+    EXPECT_EQ(results[0].sendError, c.outcome == SdoOutcome::SendFailed ? "ie_NOpen - device not open" : "");
 }
 
 std::string Name(const ::testing::TestParamInfo<ClientCase>& info)

@@ -39,13 +39,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TimePoint now{};
     std::vector<FramePacket> sent;
     MonitorDecoder::Outputs outputs;
-    outputs.send = [&](const FramePacket& p) {
-        fuzz::Check(p.size() >= kPacketHeaderSize && p.size() <= kMaxPacketSize && p[0] == kPacketMarker);
-        sent.push_back(p);
+    outputs.send = [&](const BusFrame& f) {
+        fuzz::Check(f.length <= 8 && f.id <= (f.extended ? 0x1FFFFFFFu : 0x7FFu));
+        sent.push_back(EncodePacket(f));
+        return Status();
     };
     outputs.log = [](std::string_view line) { fuzz::Check(line.size() < 4096); };
     outputs.message = [](std::string_view, std::string_view) {};
     MonitorDecoder decoder(outputs, now);
+    CanopenClient client([&](unsigned, const BusFrame& f, const SdoOutgoing& about) {
+        decoder.LogSdoFrame(f, about);
+        return outputs.send(f);
+    });
+    decoder.SetClient(&client);
     Pages pages;
     decoder.SetParameterPages(&pages);
 
@@ -69,8 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (op & 0x80 && len > 0)
                 m[0] = kPacketMarker;
             decoder.FrameReceived(m, now);
-            if (auto frame = DecodePacket(m))
+            if (auto frame = DecodePacket(m)) {
+                client.Receive(*frame, now);
                 node.Receive(*frame, now);
+            }
             break;
         }
         case 3: decoder.WatchdogTick(); break;
@@ -83,9 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             decoder.SetNode(in.Byte() % 130);
             decoder.SetUnitAddress(std::optional<long long>(static_cast<std::int8_t>(in.Byte()) * 3));
             switch (in.Byte() % 5) {
-            case 0: decoder.SdoRead(object); break;
+            case 0: decoder.SdoRead(object, now); break;
             case 1: decoder.SdoWrite(object, static_cast<std::int32_t>(object * 2654435761u), now); break;
-            case 2: decoder.SdoWriteUnitAddress(object); break;
+            case 2: decoder.SdoWriteUnitAddress(object, now); break;
             case 3: decoder.SendRpdo(1 + in.Byte() % 4, object); break;
             default: decoder.NmtStart(); break;
             }
@@ -93,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         case 6:
             pages.cells = in.Byte() % 41;
-            decoder.ReadAllStep(in.Byte() % 4, now);
+            decoder.StartReadAll(in.Byte() % 4, now);
             break;
         default:
             decoder.ClearRow(in.Byte() % 4);
@@ -110,7 +118,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const BusFrame& f : node.TakeFrames()) {
             fuzz::Check(f.length <= 8);
             decoder.FrameReceived(EncodePacket(f), now);
+            client.Receive(f, now);
         }
+        client.Process(now);
     }
     return 0;
 }

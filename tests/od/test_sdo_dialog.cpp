@@ -17,6 +17,7 @@
 #include "usb2can.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -109,10 +110,23 @@ protected:
             const InFolder in(dir.path());
             form = std::make_unique<TForm1>(sink, clock);
         }
-        form->SetFrameSender([this](const tervix::FramePacket& p) { sent.push_back(p); });
+        form->SetFrameSender([this](const tervix::BusFrame& f) {
+            sent.push_back(tervix::EncodePacket(f));
+            return tervix::Status{};
+        });
         Show(5); // SDO requests to node 5 go on 0x605: C0 A0
         form->ShowPendingMessages();
         ASSERT_TRUE(sink.messages.empty());
+    }
+
+    // Node 5 never answers here: the transfers queued for it time out one
+    // after another, so that the next request goes out at once.
+    void TimeOutPending()
+    {
+        while (form->Canopen().Busy(5)) {
+            clock.Advance(2s);
+            form->Canopen().Process(clock.Now());
+        }
     }
 
     QTemporaryDir dir;
@@ -186,6 +200,7 @@ TEST_P(SdoRequest, SendsAndLogsOrSaysWhatIsWrong)
     RightClick(c.before);
     RightClick(c.section);
     Type(QString::fromLatin1(c.value));
+    TimeOutPending();
     sent.clear();
     const auto logged = LogLines();
     Press(c.button);
@@ -442,11 +457,65 @@ TEST_F(DialogOnSimulatedUnit, AnObjectTheUnitLacksShowsTheAbort)
     Run(300ms);
     // Abort 06020000, most significant byte first as this unit sends it.
     EXPECT_EQ(Value().toStdString(), " 08 B0 20 80 00 21 01 06 02 00 00");
+    EXPECT_EQ(DialogMemo().back(),
+              "READ(2100sub01)= the unit aborted with 06020000: Object does not exist in the object dictionary");
     form->ShowPendingMessages();
     ASSERT_FALSE(sink.messages.empty());
     EXPECT_EQ(sink.messages.back().caption, "SDO Error");
     EXPECT_TRUE(sink.messages.back().text.endsWith(QStringLiteral("\r06020000")))
         << sink.messages.back().text.toStdString();
+}
+
+// Values longer than four bytes go in segments both ways; what was read is
+// shown as its data type reads.
+TEST_F(DialogOnSimulatedUnit, ReadsAndWritesTextsOfAnyLength)
+{
+    Start();
+    RightClick("1008");
+    Run(300ms);
+    const auto logged = LogLines().size();
+    Press("btRead");
+    Run(300ms);
+    EXPECT_EQ(DialogMemo().back(), "READ(1008sub00)= \"KRV weighing unit\"");
+    // The initiate as before, then a request for each of the three segments.
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), logged + 4);
+    EXPECT_EQ(lines[logged], "Tx: SDO( 40 08 10 00 00 00 00 00 )");
+
+    RightClick("2000");
+    Run(300ms);
+    Press("btSet"); // the box shows the last frame read, nothing typed
+    form->ShowPendingMessages();
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_EQ(sink.messages[0].caption, "SDO DOWNLOAD (set)");
+    sink.messages.clear();
+    Type(QStringLiteral("Scale 7 at the dock."));
+    EXPECT_EQ(form->SdoDialog()->ValueHint()->text(), "");
+    Press("btSet");
+    Run(300ms);
+    Press("btRead");
+    Run(300ms);
+    EXPECT_EQ(DialogMemo().mid(DialogMemo().size() - 2),
+              (QStringList{"SET(2000sub00)= done", "READ(2000sub00)= \"Scale 7 at the dock.\""}));
+    form->ShowPendingMessages();
+    EXPECT_TRUE(sink.messages.empty());
+}
+
+// Capacity: INTEGER32, LowLimit=1, HighLimit=1000000 in the unit's EDS file.
+TEST_F(DialogOnSimulatedUnit, SaysWhatATypedNumberMeansAndWhenItIsOutOfLimits)
+{
+    Start();
+    RightClick("2100sub1");
+    QLabel* hint = form->SdoDialog()->ValueHint();
+    Type(QStringLiteral("10"));
+    EXPECT_EQ(hint->text(), "= 16");
+    Type(QStringLiteral("F4241"));
+    EXPECT_EQ(hint->text(), "= 1000001   above HighLimit 1000000");
+    // An answer in the box is no value to be written.
+    Run(300ms);
+    Press("btRead");
+    Run(300ms);
+    EXPECT_EQ(hint->text(), "");
 }
 
 } // namespace

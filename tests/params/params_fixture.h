@@ -56,9 +56,9 @@ public:
         TForm1::Adapters adapters{usb.get(), NoSerialPorts(), path.toStdString()};
         form = std::make_unique<TForm1>(sink, clock, std::move(adapters));
         form->Comm()->Timer().stop();
-        form->SetFrameSender([this](const tervix::FramePacket& p) {
-            sent.push_back(p);
-            form->Comm()->SendFrame(p);
+        form->SetFrameSender([this](const tervix::BusFrame& f) {
+            sent.push_back(tervix::EncodePacket(f));
+            return form->Comm()->SendFrame(f);
         });
         ASSERT_NE(form->Parameters(), nullptr);
         ASSERT_NE(form->Functions(), nullptr);

@@ -34,7 +34,7 @@ public:
     }
     void FromElsewhere(const tervix::FramePacket& request)
     {
-        form->Comm()->SendFrame(request);
+        (void)form->Comm()->SendFrame(*tervix::DecodePacket(request));
         Run(100ms);
     }
 };
@@ -231,6 +231,7 @@ TEST_F(Rows, ButtonsAndDialogsAddressTheSelectedUnit)
 
     Press(26); // Calibration mass: 2600, DIALOG_2, point 1 first
     EXPECT_EQ(sent.back(), SdoRequest(0x40, 0x2603, 1));
+    Run(100ms); // the unit serves one request at a time: the next waits for this answer
     TDialogForm2* d2 = form->ValueDialog2();
     d2->ComboBox1->setCurrentIndex(2);
     d2->ComboBox1Change();
@@ -346,7 +347,7 @@ TEST_P(Dialog1Set, SendsNothing)
     TDialogForm1* d = form->ValueDialog1();
     ASSERT_TRUE(d->isVisible());
     if (c.senderFails)
-        form->SetFrameSender([](const tervix::FramePacket&) { throw std::runtime_error("adapter gone"); });
+        form->SetFrameSender([](const tervix::BusFrame&) { return tervix::Status::Failed("adapter gone"); });
     if (c.indexSub != 0x21000001)
         d->ShowFor(QStringLiteral("1"), {}, c.indexSub);
     d->Edit1->setText(QStringLiteral("42"));

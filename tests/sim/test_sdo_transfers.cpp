@@ -113,7 +113,7 @@ TEST_P(ClientWithNode, TransfersCompleteWithoutIdleSteps)
         1,
         [&](const BusFrame& f, const SdoOutgoing&) {
             sim.Receive(f, now);
-            return true;
+            return Status();
         },
         options);
     std::vector<SdoResult> results;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ public:
     struct Read {
         DriverResult result;
         tervix::BusFrame frame; // written into the caller's frame when result is Ok
+        std::optional<tervix::TimePoint> at = std::nullopt; // its receive time, if the driver has one
     };
 
     explicit FakeDriver(CallLog& log) : log_(log) {}
@@ -61,17 +63,19 @@ public:
         log_.push_back("close");
         return closeResult;
     }
-    DriverResult read(tervix::BusFrame& frame) override
+    DriverResult read(ReceivedFrame& received) override
     {
         ++readCalls;
         if (onRead)
-            return onRead(frame);
+            return onRead(received.frame);
         if (reads.empty())
             return DriverResult::Empty;
         const Read r = reads.front();
         reads.pop_front();
-        if (r.result == DriverResult::Ok)
-            frame = r.frame;
+        if (r.result == DriverResult::Ok) {
+            received.frame = r.frame;
+            received.at = r.at;
+        }
         return r.result;
     }
     DriverResult write(const tervix::BusFrame& frame) override
@@ -82,7 +86,10 @@ public:
     bool systemSetsBitRate() const override { return systemRate; }
     std::uint32_t interfaceBitRate() const override { return interfaceRate; }
 
-    void QueueFrame(const tervix::BusFrame& f) { reads.push_back({DriverResult::Ok, f}); }
+    void QueueFrame(const tervix::BusFrame& f, std::optional<tervix::TimePoint> at = std::nullopt)
+    {
+        reads.push_back({DriverResult::Ok, f, at});
+    }
     void QueueWrongRate() { reads.push_back({DriverResult::WrongBitRate, {}}); }
     void QueueErrorFrame() { reads.push_back({DriverResult::ErrorFrame, {}}); }
     void SetStatus(const QString& text) { setStatusText(text); }
@@ -133,21 +140,19 @@ public:
         text = t;
     }
     void setEnabled(bool e) override { enabled = e; }
-    void setOnUserChange(std::function<void()> h) override { onUserChange = std::move(h); }
+    void setOnUserChange(ChangeHandler h) override { onUserChange = std::move(h); }
 
-    // What the user does.
-    void UserSelects(const QString& t)
+    // What the user does, and what the change handler made of it.
+    tervix::Status UserSelects(const QString& t)
     {
         setCurrentIndex(int(items.indexOf(t)));
-        if (onUserChange)
-            onUserChange();
+        return onUserChange ? onUserChange() : tervix::Status();
     }
-    void UserTypes(const QString& t)
+    tervix::Status UserTypes(const QString& t)
     {
         index = -1;
         text = t;
-        if (onUserChange)
-            onUserChange();
+        return onUserChange ? onUserChange() : tervix::Status();
     }
 
     QStringList items;
@@ -156,5 +161,5 @@ public:
     int index = -1;
     QString text;
     bool enabled = true;
-    std::function<void()> onUserChange;
+    ChangeHandler onUserChange;
 };
