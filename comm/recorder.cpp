@@ -13,15 +13,25 @@ namespace {
 // the buffer grow for a whole second.
 constexpr std::size_t kWakeBytes = 256 * 1024;
 
-// The wall-clock time that `at` on `clock` stands for, in microseconds since 1970.
-std::int64_t UnixMicros(const tervix::Clock& clock, tervix::TimePoint at)
-{
-    using namespace std::chrono;
-    const auto sinceAt = clock.Now() - at;
-    return duration_cast<microseconds>(system_clock::now().time_since_epoch() - sinceAt).count();
-}
+// How long the offset between the program's clock and the wall clock is
+// used before it is taken anew (the wall clock may be set meanwhile).
+constexpr std::chrono::seconds kOffsetAge{1};
 
 } // namespace
+
+std::int64_t Recorder::UnixMicros(tervix::TimePoint at)
+{
+    using namespace std::chrono;
+    // Two clock reads a frame cost more than writing its line on some
+    // machines: the offset is taken once a second.
+    if (!offsetTakenAt_ || at < *offsetTakenAt_ || at - *offsetTakenAt_ > kOffsetAge) {
+        const tervix::TimePoint now = clock_.Now();
+        wallOffset_ = duration_cast<microseconds>(system_clock::now().time_since_epoch()) -
+                      duration_cast<microseconds>(now.time_since_epoch());
+        offsetTakenAt_ = now;
+    }
+    return (duration_cast<microseconds>(at.time_since_epoch()) + wallOffset_).count();
+}
 
 Recorder::Recorder(QObject* parent, std::chrono::milliseconds flushInterval, tervix::Clock& clock)
     : QObject(parent), flushInterval_(flushInterval), clock_(clock)
@@ -52,6 +62,7 @@ bool Recorder::Start(const QString& path, QString* error)
     stopping_ = false;
     writeError_.clear();
     writeFailed_ = false;
+    offsetTakenAt_.reset();
     recording_ = true;
     writer_ = std::thread([this] { WriterLoop(); });
     return true;
@@ -61,7 +72,7 @@ void Recorder::Append(const char* interfaceName, const tervix::BusFrame& frame, 
 {
     if (!recording_ || writeFailed_.load(std::memory_order_relaxed))
         return;
-    const std::int64_t micros = UnixMicros(clock_, at);
+    const std::int64_t micros = UnixMicros(at);
     bool wake = false;
     {
         std::lock_guard lock(mutex_);

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -53,12 +54,17 @@ signals:
 
 private:
     void Append(const char* interfaceName, const tervix::BusFrame& frame, tervix::TimePoint at);
+    // The wall-clock time that `at` on the program's clock stands for, in
+    // microseconds since 1970.
+    std::int64_t UnixMicros(tervix::TimePoint at);
     void WriterLoop();
     // On the GUI thread, after the writer has given up.
     void OnWriteError();
 
     std::chrono::milliseconds flushInterval_;
     tervix::Clock& clock_;
+    std::optional<tervix::TimePoint> offsetTakenAt_;
+    std::chrono::microseconds wallOffset_{0};
     QString path_;
     bool recording_ = false;
     std::uint64_t frames_ = 0;

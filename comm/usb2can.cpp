@@ -172,12 +172,12 @@ QString TUSB2CAN::FailureText(const char* call, DriverResult result) const
              status.isEmpty() ? QString() : QStringLiteral(": ") + status);
 }
 
-void TUSB2CAN::Deliver(const ReceivedFrame& received)
+void TUSB2CAN::Deliver(const ReceivedFrame& received, tervix::TimePoint readAt)
 {
     if (onReceive_)
         onReceive_(this, received.frame);
     if (ring_)
-        ring_->DeliverFrame(received.frame, received.at ? *received.at : clock_.Now());
+        ring_->DeliverFrame(received.frame, received.at.value_or(readAt));
 }
 
 void TUSB2CAN::PollInto(tervix::ReceiveRing& ring)
@@ -215,13 +215,17 @@ void TUSB2CAN::Poll()
     ReceivedFrame received;
     // A flood beyond what the program can name must not freeze the window:
     // after the budget, the rest waits in the driver's queue for the next tick.
-    const tervix::TimePoint deadline = clock_.Now() + kTickBudget;
+    // A frame the driver gives no time is timed by the read; the clock is
+    // read once per 256 frames (a clock read costs as much as naming a frame
+    // on some machines), so that time is at most that many reads old.
+    tervix::TimePoint readAt = clock_.Now();
+    const tervix::TimePoint deadline = readAt + kTickBudget;
     for (unsigned n = 1; open_; ++n) {
-        if (n % 256 == 0 && clock_.Now() >= deadline)
+        if (n % 256 == 0 && (readAt = clock_.Now()) >= deadline)
             return;
         received.at.reset();
         switch (driver_->read(received)) {
-        case DriverResult::Ok: Deliver(received); continue;
+        case DriverResult::Ok: Deliver(received, readAt); continue;
         case DriverResult::ErrorFrame: ++errorFrames_; continue;
         case DriverResult::WrongBitRate:
             // Closed until a write, a new rate or a search opens it again.

@@ -113,7 +113,7 @@ private:
     // Runs queued steps until one must wait; true when none is left.
     bool RunSteps();
     void NextSearchRate();
-    void Deliver(const ReceivedFrame& received);
+    void Deliver(const ReceivedFrame& received, tervix::TimePoint readAt);
     void UpdateStatus();
 
     std::unique_ptr<CanDriver> driver_;

@@ -393,11 +393,6 @@ bool MonitorDecoder::GuardTick()
 
 // --- Requests -----------------------------------------------------------------------
 
-std::array<std::uint8_t, 2> MonitorDecoder::CobIdBytes(std::uint8_t prefix) const
-{
-    return tervix::CobIdBytes(prefix, Node());
-}
-
 int MonitorDecoder::UnitAddress()
 {
     if (!unitAddress_) {

@@ -101,7 +101,6 @@ public:
     // RPDO or the guard frame) is refused when the box holds a number outside
     // 0..255: "Illegal data" is said, nothing is sent and the request gives
     // false. A one-byte field must never go out as another unit's address.
-    std::array<std::uint8_t, 2> CobIdBytes(std::uint8_t prefix) const;
     int UnitAddress();
     // The unit address as it goes on the bus; says "Illegal data" when out of range.
     std::optional<std::uint8_t> RequestUnit();
@@ -124,8 +123,6 @@ public:
     // Logs a frame the client sent (its transfer's lines, or the frame's
     // name) as a Tx line of the node; nothing for a transfer sent silently.
     void LogSdoFrame(const BusFrame& frame, const SdoOutgoing& about);
-    // The guard timer's frame: no message when refused, the caller counts it.
-    bool SendRawFrame(ByteView text);
     void SetRequestTime(TimePoint now) { requestTime_ = now; }
     static constexpr std::chrono::milliseconds kDefaultSdoTimeout{1000};
 
@@ -181,6 +178,8 @@ private:
     void SdoRowAnswer(ByteView message, TimePoint now);
     std::optional<std::uint8_t> UnitByte(bool say);
     void CountText(DataField field, int functionCode);
+    // The guard timer's frame: no message when refused, the caller counts it.
+    bool SendRawFrame(ByteView text);
     void Message(std::string_view caption, std::string_view text);
     void Log(const LogEntry& entry);
     bool SendAndLog(const Request& request);

@@ -784,14 +784,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST_F(DecoderTest, CobIdBytesCarryTheNodeShiftedLeftByFive)
-{
-    decoder.SetNode(127);
-    EXPECT_EQ(decoder.CobIdBytes(kPrefixSdoRequest), (std::array<std::uint8_t, 2>{0xCF, 0xE0}));
-    decoder.SetNode(std::nullopt); // no number: node 0
-    EXPECT_EQ(decoder.CobIdBytes(kPrefixNodeGuard), (std::array<std::uint8_t, 2>{0xE0, 0x00}));
-}
-
 TEST_F(DecoderTest, FailedSendIsNotLoggedAndSaysWhy)
 {
     failSend = true;
