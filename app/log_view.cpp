@@ -74,7 +74,7 @@ void LogView::AppendEntry(const tervix::LogEntry& entry)
         head_ = (head_ + 1) % capacity_;
     }
     slot->text.assign(entry.line); // reuses the slot's storage
-    slot->ms = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.Now() - start_).count();
+    slot->ms = std::chrono::duration_cast<std::chrono::milliseconds>(entry.at.value_or(clock_.Now()) - start_).count();
     slot->direction = entry.direction;
     slot->functionCode = static_cast<std::uint8_t>(entry.functionCode & 0x0F);
     slot->node = entry.node >= 0 && entry.node < 128 ? static_cast<std::uint8_t>(entry.node) : kNoNode;

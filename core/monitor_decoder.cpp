@@ -87,9 +87,16 @@ void MonitorDecoder::Dispatch(const std::vector<std::pair<int, AnswerHandler>>& 
 
 void MonitorDecoder::Log(const LogEntry& entry)
 {
-    if (out_.logEntry)
+    if (out_.logEntry) {
+        // What was received is logged at the time it was received.
+        if (receivedAt_ && !entry.at && (entry.direction == LogDirection::Rx || entry.direction == LogDirection::Text)) {
+            LogEntry timed = entry;
+            timed.at = receivedAt_;
+            out_.logEntry(timed);
+            return;
+        }
         out_.logEntry(entry);
-    else if (out_.log)
+    } else if (out_.log)
         out_.log(entry.line);
 }
 
@@ -105,7 +112,9 @@ void MonitorDecoder::FrameReceived(ByteView message, TimePoint now)
 {
     if (message.size() < kMinMessageSize)
         return;
+    receivedAt_ = now;
     Decode(message, now);
+    receivedAt_.reset();
 }
 
 void MonitorDecoder::Decode(ByteView message, TimePoint now)

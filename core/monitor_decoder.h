@@ -40,10 +40,18 @@ enum class LogDirection : std::uint8_t {
 // A log line with what the log filters by. Node is -1 where no node applies;
 // the function code is meaningful for Rx and Tx only.
 struct LogEntry {
+    LogEntry(std::string_view line = {}, LogDirection direction = LogDirection::Event, int functionCode = 0,
+             int node = -1, std::optional<TimePoint> at = std::nullopt)
+        : line(line), direction(direction), functionCode(functionCode), node(node), at(at)
+    {
+    }
+
     std::string_view line;
-    LogDirection direction = LogDirection::Event;
-    int functionCode = 0;
-    int node = -1;
+    LogDirection direction;
+    int functionCode;
+    int node;
+    // A received frame's or line's receive time; none: the time it is logged.
+    std::optional<TimePoint> at;
 };
 
 // The texts of the data page, in the order of its rows.
@@ -219,6 +227,7 @@ private:
     std::vector<std::pair<int, AnswerHandler>> tpdo3Handlers_;
     int nextHandlerId_ = 1;
 
+    std::optional<TimePoint> receivedAt_; // of the message being handled
     std::string logLine_;  // reused for every message
     std::string scratch_;
 };

@@ -85,6 +85,8 @@ protected:
 
 TEST_F(LogColumns, TimeSinceStartOrOfDayAndDirection)
 {
+    // A frame logged after it was received shows its receive time.
+    view.AppendEntry({"SFF: SYNC  addr=00 Data= ", LogDirection::Rx, 1, 0, clock.Now() - 500ms});
     struct Row {
         const char* since;
         const char* ofDay;
@@ -95,6 +97,7 @@ TEST_F(LogColumns, TimeSinceStartOrOfDayAndDirection)
         {"66.235", "14:06:13.485", "Tx"},
         {"3665.235", "15:06:12.485", "Text"},
         {"3665.242", "15:06:12.492", "--"},
+        {"3664.742", "15:06:11.992", "Rx"},
     };
     ASSERT_EQ(view.ShownCount(), std::size(rows));
     for (std::size_t i = 0; i < std::size(rows); ++i) {

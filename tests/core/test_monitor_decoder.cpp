@@ -201,24 +201,28 @@ struct Entry {
     LogDirection direction;
     int functionCode;
     int node;
+    bool receiveTime = false; // carries the time the message was received
     friend bool operator==(const Entry&, const Entry&) = default;
     friend void PrintTo(const Entry& e, std::ostream* os)
     {
-        *os << e.line << " dir=" << int(e.direction) << " fc=" << e.functionCode << " node=" << e.node;
+        *os << e.line << " dir=" << int(e.direction) << " fc=" << e.functionCode << " node=" << e.node
+            << " received=" << e.receiveTime;
     }
 };
 
-TEST(DecoderLogEntries, DirectionFunctionAndNode)
+TEST(DecoderLogEntries, DirectionFunctionNodeAndReceiveTime)
 {
     std::vector<Entry> entries;
     int plainLines = 0;
     MonitorDecoder::Outputs o;
     o.send = [](const BusFrame&) { return Status(); };
     o.log = [&](std::string_view) { ++plainLines; };
-    o.logEntry = [&](const LogEntry& e) {
-        entries.push_back({std::string(e.line), e.direction, e.functionCode, e.node});
-    };
     ManualClock clock;
+    const TimePoint received = clock.Now() - 5ms; // a driver's time, before the handling
+    o.logEntry = [&](const LogEntry& e) {
+        EXPECT_TRUE(!e.at || *e.at == received) << e.line;
+        entries.push_back({std::string(e.line), e.direction, e.functionCode, e.node, e.at.has_value()});
+    };
     MonitorDecoder decoder(std::move(o), clock.Now());
     CanopenClient client([&](unsigned, const BusFrame& f, const SdoOutgoing& about) {
         decoder.LogSdoFrame(f, about);
@@ -228,11 +232,11 @@ TEST(DecoderLogEntries, DirectionFunctionAndNode)
     decoder.SetNode(3);
     decoder.SetUnitAddress(2);
 
-    decoder.FrameReceived(Frame(0x081, {0x10, 0x20}), clock.Now());
-    decoder.FrameReceived(Frame(0x000, {0x01, 0x05}), clock.Now());
-    decoder.FrameReceived(Frame(0x705, {}, kFlagRemote), clock.Now());
-    decoder.FrameReceived(Bytes{'O', 'K', 0x0D}, clock.Now());
-    decoder.FrameReceived(Tpdo1(64, 1.0f), clock.Now());
+    decoder.FrameReceived(Frame(0x081, {0x10, 0x20}), received);
+    decoder.FrameReceived(Frame(0x000, {0x01, 0x05}), received);
+    decoder.FrameReceived(Frame(0x705, {}, kFlagRemote), received);
+    decoder.FrameReceived(Bytes{'O', 'K', 0x0D}, received);
+    decoder.FrameReceived(Tpdo1(64, 1.0f), received);
     decoder.NmtStart();
     decoder.SdoRead(ObjectWord(0x1002, 0), clock.Now());
     decoder.SetGuarding(true);
@@ -240,11 +244,11 @@ TEST(DecoderLogEntries, DirectionFunctionAndNode)
 
     using enum LogDirection;
     EXPECT_EQ(entries, (std::vector<Entry>{
-                           {"SFF: EMERGENCY addr=01 Data= 10 20 ", Rx, 1, 1},
-                           {"SFF: NMT   addr=00 Data= 01 05 ", Rx, 0, 5}, // the node it addresses
-                           {"SFF: RTR NMT Handling addr=05 Data= ", Rx, 14, 5},
-                           {"OK", Text, 0, -1},
-                           {"TPD01(64)", Rx, 3, 1},
+                           {"SFF: EMERGENCY addr=01 Data= 10 20 ", Rx, 1, 1, true},
+                           {"SFF: NMT   addr=00 Data= 01 05 ", Rx, 0, 5, true}, // the node it addresses
+                           {"SFF: RTR NMT Handling addr=05 Data= ", Rx, 14, 5, true},
+                           {"OK", Text, 0, -1, true},
+                           {"TPD01(64)", Rx, 3, 1, true},
                            {"NMT Start", Tx, 0, 3},
                            {"Tx: SDO(1002sub00)", Tx, 12, 3},
                            // Guarding node 3 (0x703 << 5 = E0 60) with unit address 2.
