@@ -29,7 +29,7 @@ constexpr std::array kCommands = {
     Command{"eds", "print the object tree an EDS file gives the object page", RunEds},
 };
 
-void WriteMainHelp(std::ostream& out)
+void WriteMainHelp(std::ostream& out, const BusCommands& bus)
 {
     out << "Usage: " << kProgramName << " COMMAND [OPTIONS] [ARGS]\n"
         << "       " << kProgramName << " COMMAND --help\n\n"
@@ -37,6 +37,10 @@ void WriteMainHelp(std::ostream& out)
     for (const Command& c : kCommands)
         out << "  " << c.name << std::string(c.name.size() < 10 ? 10 - c.name.size() : 1, ' ') << c.summary
             << '\n';
+    out << bus.help;
+    if (bus.run)
+        out << "\nThe bus commands take the adapter options --can, --serial, --rate and\n"
+            << "--sdo-timeout (see their --help), e.g. tervix-cli --can sim sdo read 1 0x1008 0 --type string\n";
     out << "\nExit status: 0 success, 1 usage error, 2 input cannot be opened (or is\n"
         << "of another kind), 3 read or write error; see each command's help.\n";
 }
@@ -90,19 +94,22 @@ int UsageError(const CliStreams& io, std::string_view command, std::string_view 
     return kExitUsage;
 }
 
-int RunCli(std::span<const std::string_view> args, const CliStreams& io)
+int RunCli(std::span<const std::string_view> args, const CliStreams& io, const BusCommands& bus)
 {
     if (args.empty())
         return UsageError(io, {}, "missing command");
     const std::string_view first = args.front();
     if (first == "--help" || first == "-h" || first == "help") {
         std::ostringstream text;
-        WriteMainHelp(text);
+        WriteMainHelp(text, bus);
         return WriteHelp(io, {}, text.str());
     }
     for (const Command& c : kCommands)
         if (c.name == first)
             return c.run(args.subspan(1), io);
+    if (bus.run)
+        if (const int status = bus.run(args, io); status != -1)
+            return status;
     if (first.starts_with('-'))
         return UsageError(io, {}, "unknown option '" + std::string(first) + "'");
     return UsageError(io, {}, "unknown command '" + std::string(first) + "'");

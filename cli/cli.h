@@ -31,7 +31,14 @@ struct CliStreams {
 void InstallStopHandlers();
 int StopSignal();  // 0 while none came
 
+// The commands that talk to a bus, where the program has them (they need
+// Qt): `run` gives kNotABusCommand (-1) for words that name none of them.
+struct BusCommands {
+    int (*run)(std::span<const std::string_view> args, const CliStreams& io) = nullptr;
+    std::string_view help; // their lines of the main help
+};
+
 // args are the words after the program name.
-int RunCli(std::span<const std::string_view> args, const CliStreams& io);
+int RunCli(std::span<const std::string_view> args, const CliStreams& io, const BusCommands& bus = {});
 
 } // namespace tervix::cli

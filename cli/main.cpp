@@ -1,4 +1,7 @@
 #include "cli.h"
+#ifdef TERVIX_CLI_BUS
+#include "bus_commands.h"
+#endif
 
 #include <iostream>
 
@@ -17,5 +20,10 @@ int main(int argc, char** argv)
     struct stat st {};
     const bool live = fstat(STDIN_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) ||
                                                         S_ISSOCK(st.st_mode));
-    return tervix::cli::RunCli(args, {std::cin, std::cout, std::cerr, live ? STDIN_FILENO : -1});
+#ifdef TERVIX_CLI_BUS
+    const tervix::cli::BusCommands bus{tervix::cli::RunBus, tervix::cli::kBusHelp};
+#else
+    const tervix::cli::BusCommands bus{};
+#endif
+    return tervix::cli::RunCli(args, {std::cin, std::cout, std::cerr, live ? STDIN_FILENO : -1}, bus);
 }

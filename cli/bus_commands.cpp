@@ -1,0 +1,587 @@
+#include "bus_commands.h"
+
+#include "bit_rates.h"
+#include "can_backends.h"
+#include "canopen_client.h"
+#include "receive_ring.h"
+#include "serial_link.h"
+
+#include <QCoreApplication>
+
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tervix::cli {
+
+const std::string_view kBusHelp =
+    "  nmt       start, stop or reset a node (or all)\n"
+    "  sdo       read or write an object of a node by SDO, of any length\n";
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct BusOptions {
+    std::string can;    // --can BACKEND[:INTERFACE]; empty: --serial
+    std::string serial; // --serial PATH
+    unsigned kbit = 500;
+    std::chrono::milliseconds timeout{1000};
+    bool json = false;
+};
+
+constexpr std::string_view kAdapterHelp =
+    "Adapter options (before or after the command):\n"
+    "  --can BACKEND[:INTERFACE]  sim[:OPTIONS], a Qt SerialBus plugin such as socketcan:can0\n"
+    "                             or virtualcan:can0, pcan-light[:LIBRARY]\n"
+    "  --serial PATH              a serial CAN adapter at PATH (e.g. /dev/ttyUSB0)\n"
+    "  --rate KBIT                bus bit rate: 1000, 500 (default), 250, 125, 100, 50, 20, 10, 5\n"
+    "  --sdo-timeout MS           how long each SDO answer is waited for (default 1000)\n"
+    "  --json                     machine-readable output\n";
+
+constexpr std::string_view kExitHelp =
+    "Exit status: 0 done, 1 usage error or a value that does not fit, 4 the adapter\n"
+    "cannot be opened or a frame did not go out, 5 the node aborted the transfer,\n"
+    "6 no answer in time, 128+N ended by signal N.\n";
+
+// --- Numbers as a technician writes them ----------------------------------------
+
+std::optional<long long> ParseInteger(std::string_view text)
+{
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    unsigned long long v = 0;
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), v, base);
+    if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() ||
+        v > static_cast<unsigned long long>(std::numeric_limits<long long>::max()))
+        return std::nullopt;
+    return negative ? -static_cast<long long>(v) : static_cast<long long>(v);
+}
+
+// The value types of `sdo`: width in bytes (0: any) and whether signed.
+struct ValueType {
+    std::string_view name;
+    std::size_t width;
+    bool isSigned;
+};
+constexpr std::array kTypes = {
+    ValueType{"u8", 1, false},     ValueType{"u16", 2, false}, ValueType{"u32", 4, false},
+    ValueType{"i8", 1, true},      ValueType{"i16", 2, true},  ValueType{"i32", 4, true},
+    ValueType{"real32", 4, false}, ValueType{"string", 0, false}, ValueType{"hex", 0, false},
+};
+
+const ValueType* FindType(std::string_view name)
+{
+    for (const ValueType& t : kTypes)
+        if (t.name == name)
+            return &t;
+    return nullptr;
+}
+
+// The bytes a write sends for `text` read as `type`; an error text when the
+// value does not read or does not fit.
+std::optional<std::vector<std::uint8_t>> ValueBytes(std::string_view text, const ValueType& type,
+                                                    std::string* error)
+{
+    std::vector<std::uint8_t> bytes;
+    if (type.name == "string")
+        return std::vector<std::uint8_t>(text.begin(), text.end());
+    if (type.name == "hex") {
+        std::string digits;
+        for (char c : text)
+            if (c != ' ' && c != ':')
+                digits.push_back(c);
+        if (digits.empty() || digits.size() % 2 != 0) {
+            *error = "'" + std::string(text) + "' is no even count of hexadecimal digits";
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < digits.size(); i += 2) {
+            unsigned b = 0;
+            const auto r = std::from_chars(digits.data() + i, digits.data() + i + 2, b, 16);
+            if (r.ec != std::errc() || r.ptr != digits.data() + i + 2) {
+                *error = "'" + std::string(text) + "' is no hexadecimal byte string";
+                return std::nullopt;
+            }
+            bytes.push_back(static_cast<std::uint8_t>(b));
+        }
+        return bytes;
+    }
+    std::uint32_t raw = 0;
+    if (type.name == "real32") {
+        float f = 0;
+        const auto r = std::from_chars(text.data(), text.data() + text.size(), f);
+        if (text.empty() || r.ec != std::errc() || r.ptr != text.data() + text.size() || !std::isfinite(f)) {
+            *error = "'" + std::string(text) + "' is no finite number for real32";
+            return std::nullopt;
+        }
+        raw = std::bit_cast<std::uint32_t>(f);
+    } else {
+        const std::optional<long long> v = ParseInteger(text);
+        const int bits = static_cast<int>(type.width * 8);
+        const long long low = type.isSigned ? -(1LL << (bits - 1)) : 0;
+        const long long high = type.isSigned ? (1LL << (bits - 1)) - 1 : (1LL << bits) - 1;
+        if (!v || *v < low || *v > high) {
+            *error = "'" + std::string(text) + "' is no " + std::string(type.name) + " (" + std::to_string(low) +
+                     " to " + std::to_string(high) + ", decimal or 0x hex)";
+            return std::nullopt;
+        }
+        raw = static_cast<std::uint32_t>(*v);
+    }
+    for (std::size_t i = 0; i < type.width; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(raw >> (8 * i)));
+    return bytes;
+}
+
+std::string HexBytes(ByteView bytes)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string s;
+    for (std::uint8_t b : bytes) {
+        if (!s.empty())
+            s.push_back(' ');
+        s.push_back(kDigits[b >> 4]);
+        s.push_back(kDigits[b & 15]);
+    }
+    return s;
+}
+
+// A read's bytes as `type` gives them; a number takes its width's bytes
+// (fewer read as zero).
+std::string ValueText(ByteView bytes, const ValueType& type)
+{
+    if (type.name == "hex")
+        return HexBytes(bytes);
+    if (type.name == "string") {
+        std::size_t n = bytes.size();
+        while (n > 0 && bytes[n - 1] == 0)
+            --n;
+        return std::string(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+    std::uint32_t raw = 0;
+    for (std::size_t i = 0; i < type.width && i < bytes.size(); ++i)
+        raw |= std::uint32_t(bytes[i]) << (8 * i);
+    if (type.name == "real32") {
+        char buffer[32];
+        const auto r = std::to_chars(buffer, buffer + sizeof buffer, std::bit_cast<float>(raw));
+        return std::string(buffer, r.ptr);
+    }
+    if (!type.isSigned)
+        return std::to_string(raw);
+    const int shift = 32 - static_cast<int>(type.width * 8);
+    return std::to_string(static_cast<std::int32_t>(raw << shift) >> shift);
+}
+
+std::string JsonString(std::string_view s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
+            out += buffer;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out + "\"";
+}
+
+// --- The bus ---------------------------------------------------------------------------
+
+// A CAN driver (--can) or a serial CAN adapter (--serial), read by polling.
+// No settle wait after opening: the command sends at once.
+class Bus {
+public:
+    using Handler = std::function<void(const BusFrame&, TimePoint)>;
+
+    static std::unique_ptr<Bus> Open(const BusOptions& options, std::string* error)
+    {
+        auto bus = std::unique_ptr<Bus>(new Bus);
+        if (!options.serial.empty()) {
+            bus->serial_ = std::make_unique<SerialLink>();
+            const Status opened = bus->serial_->open(QString::fromStdString(options.serial));
+            if (!opened) {
+                *error = opened.error();
+                return nullptr;
+            }
+            bus->ring_.SetHandler([raw = bus.get()](int slot) {
+                const ReceiveSlot& s = raw->ring_.Slot(slot);
+                if (s.isFrame && raw->handler_)
+                    raw->handler_(s.frame, s.at);
+            });
+            return bus;
+        }
+        QString why;
+        bus->driver_ = MakeCanDriver(QString::fromStdString(options.can), &why);
+        if (!bus->driver_) {
+            *error = why.toStdString();
+            return nullptr;
+        }
+        std::uint16_t code = 0;
+        for (const BitRateEntry& e : kBitRates)
+            if (e.bitsPerSecond == options.kbit * 1000)
+                code = e.code;
+        const DriverResult r = bus->driver_->init(code);
+        if (r != DriverResult::Ok) {
+            *error = "cannot open " + options.can + ": " + DriverResultName(r) + " (" +
+                     bus->driver_->statusText().toStdString() + ")";
+            return nullptr;
+        }
+        return bus;
+    }
+
+    Status Send(const BusFrame& frame)
+    {
+        if (serial_)
+            return serial_->Send(frame);
+        const DriverResult r = driver_->write(frame);
+        if (r == DriverResult::Ok)
+            return {};
+        return Status::Failed(std::string("CAN_Write failed (") + DriverResultName(r) + "): " +
+                              driver_->statusText().toStdString());
+    }
+
+    // Hands every frame that has arrived to `handler`.
+    void Poll(const Handler& handler)
+    {
+        QCoreApplication::processEvents();
+        if (serial_) {
+            handler_ = handler;
+            serial_->PollInto(ring_);
+            handler_ = nullptr;
+            return;
+        }
+        ReceivedFrame received;
+        for (int n = 0; n < 4096; ++n) {
+            received.at.reset();
+            const DriverResult r = driver_->read(received);
+            if (r == DriverResult::ErrorFrame)
+                continue;
+            if (r != DriverResult::Ok)
+                return;
+            handler(received.frame, received.at.value_or(DefaultClock().Now()));
+        }
+    }
+
+private:
+    Bus() = default;
+    std::unique_ptr<CanDriver> driver_;
+    std::unique_ptr<SerialLink> serial_;
+    ReceiveRing ring_;
+    Handler handler_;
+};
+
+// Polls the bus and moves the client on until `done`, a stop signal, or the
+// limit; false unless done.
+bool RunUntil(Bus& bus, CanopenClient* client, const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const TimePoint end = DefaultClock().Now() + limit;
+    for (;;) {
+        bus.Poll([client](const BusFrame& f, TimePoint at) {
+            if (client)
+                client->Receive(f, at);
+        });
+        const TimePoint now = DefaultClock().Now();
+        if (client)
+            client->Process(now);
+        if (done())
+            return true;
+        if (StopSignal() != 0 || now >= end)
+            return false;
+        std::this_thread::sleep_for(200us);
+    }
+}
+
+// --- Commands ----------------------------------------------------------------------------
+
+struct Words {
+    std::vector<std::string_view> positional;
+    std::optional<std::string_view> type;
+    std::optional<long long> unit;
+    bool help = false;
+};
+
+// Splits the words into adapter options (into `options`), the command's own
+// options and its positional words; a usage error's text in *error.
+std::optional<Words> SplitWords(CommandArgs args, BusOptions& options, std::string* error)
+{
+    Words w;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        auto value = [&]() -> std::optional<std::string_view> {
+            if (i + 1 >= args.size()) {
+                *error = "option '" + std::string(a) + "' needs a value";
+                return std::nullopt;
+            }
+            return args[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            w.help = true;
+        } else if (a == "--json") {
+            options.json = true;
+        } else if (a == "--can" || a == "--serial" || a == "--rate" || a == "--sdo-timeout" || a == "--type" ||
+                   a == "--unit") {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (a == "--can") {
+                options.can = std::string(*v);
+                options.serial.clear();
+            } else if (a == "--serial") {
+                options.serial = std::string(*v);
+            } else if (a == "--type") {
+                if (!FindType(*v)) {
+                    *error = "unknown type '" + std::string(*v) +
+                             "' (u8, u16, u32, i8, i16, i32, real32, string, hex)";
+                    return std::nullopt;
+                }
+                w.type = *v;
+            } else {
+                const std::optional<long long> n = ParseInteger(*v);
+                const bool rate = a == "--rate";
+                bool ok = n.has_value();
+                if (ok && rate) {
+                    ok = false;
+                    for (const BitRateEntry& e : kBitRates)
+                        ok = ok || e.bitsPerSecond == static_cast<unsigned long long>(*n) * 1000;
+                }
+                if (ok && a == "--sdo-timeout")
+                    ok = *n >= 1 && *n <= 600000;
+                if (ok && a == "--unit")
+                    ok = *n >= 0 && *n <= 255;
+                if (!ok) {
+                    *error = "'" + std::string(*v) + "' is no value for " + std::string(a);
+                    return std::nullopt;
+                }
+                if (rate)
+                    options.kbit = static_cast<unsigned>(*n);
+                else if (a == "--sdo-timeout")
+                    options.timeout = std::chrono::milliseconds(*n);
+                else
+                    w.unit = *n;
+            }
+        } else if (a.size() > 1 && a.front() == '-' && !std::isdigit(static_cast<unsigned char>(a[1])) &&
+                   a[1] != '.') {
+            *error = "unknown option '" + std::string(a) + "'";
+            return std::nullopt;
+        } else {
+            w.positional.push_back(a);
+        }
+    }
+    return w;
+}
+
+std::optional<unsigned> NodeNumber(std::string_view text, bool allowAll)
+{
+    if (allowAll && text == "all")
+        return 0u;
+    const std::optional<long long> n = ParseInteger(text);
+    if (!n || *n < 1 || *n > 127)
+        return std::nullopt;
+    return static_cast<unsigned>(*n);
+}
+
+constexpr std::string_view kNmtHelp = "Usage: tervix-cli [ADAPTER] nmt start|stop|preop|reset|reset-comm NODE|all\n\n"
+                                      "Sends one NMT command to node NODE (1..127), or to all nodes.\n\n";
+
+int RunNmt(const Words& w, const BusOptions& options, const CliStreams& io)
+{
+    static constexpr std::array<std::pair<std::string_view, std::uint8_t>, 5> kCommands = {
+        {{"start", 0x01}, {"stop", 0x02}, {"preop", 0x80}, {"reset", 0x81}, {"reset-comm", 0x82}}};
+    if (w.help)
+        return WriteHelp(io, "nmt", std::string(kNmtHelp) + std::string(kAdapterHelp) + "\n" + std::string(kExitHelp));
+    if (w.positional.size() != 2)
+        return UsageError(io, "nmt", "needs a command and a node");
+    std::optional<std::uint8_t> command;
+    for (const auto& [name, code] : kCommands)
+        if (name == w.positional[0])
+            command = code;
+    if (!command)
+        return UsageError(io, "nmt", "unknown NMT command '" + std::string(w.positional[0]) + "'");
+    const std::optional<unsigned> node = NodeNumber(w.positional[1], true);
+    if (!node)
+        return UsageError(io, "nmt", "'" + std::string(w.positional[1]) + "' is no node (1..127 or all)");
+    std::string error;
+    auto bus = Bus::Open(options, &error);
+    if (!bus) {
+        io.err << kProgramName << " nmt: " << error << '\n';
+        return kExitAdapter;
+    }
+    const std::uint8_t data[] = {*command, static_cast<std::uint8_t>(*node)};
+    const Status sent = bus->Send(MakeFrame(0x000, data));
+    if (!sent) {
+        io.err << kProgramName << " nmt: " << sent.error() << '\n';
+        return kExitAdapter;
+    }
+    // A plugin writes from its event loop: give it the time to.
+    RunUntil(*bus, nullptr, [] { return false; }, 50ms);
+    if (options.json)
+        io.out << "{\"nmt\":" << JsonString(w.positional[0]) << ",\"node\":" << *node << "}\n";
+    return kExitOk;
+}
+
+constexpr std::string_view kSdoHelp =
+    "Usage: tervix-cli [ADAPTER] sdo read NODE INDEX SUB [--type TYPE] [--unit U]\n"
+    "       tervix-cli [ADAPTER] sdo write NODE INDEX SUB VALUE [--type TYPE] [--unit U]\n\n"
+    "Reads or writes object INDEX sub-index SUB of node NODE (1..127) by SDO,\n"
+    "expedited or segmented as the size needs. Numbers are decimal or 0x hex.\n"
+    "TYPE: u8 u16 u32 i8 i16 i32 real32 (a number with a dot) string hex (bytes as\n"
+    "hex digits). Without --type a read prints four bytes or fewer as u32 and longer\n"
+    "values as hex; a write takes u32. --unit U puts the weighing unit's address\n"
+    "into the index's low byte.\n\n";
+
+int RunSdo(const Words& w, const BusOptions& options, const CliStreams& io)
+{
+    if (w.help)
+        return WriteHelp(io, "sdo", std::string(kSdoHelp) + std::string(kAdapterHelp) + "\n" + std::string(kExitHelp));
+    const bool read = !w.positional.empty() && w.positional[0] == "read";
+    const bool write = !w.positional.empty() && w.positional[0] == "write";
+    if (!read && !write)
+        return UsageError(io, "sdo", "needs read or write");
+    if (w.positional.size() != (read ? 4u : 5u))
+        return UsageError(io, "sdo", read ? "read needs NODE INDEX SUB" : "write needs NODE INDEX SUB VALUE");
+    const std::optional<unsigned> node = NodeNumber(w.positional[1], false);
+    if (!node)
+        return UsageError(io, "sdo", "'" + std::string(w.positional[1]) + "' is no node (1..127)");
+    const std::optional<long long> index = ParseInteger(w.positional[2]);
+    const std::optional<long long> sub = ParseInteger(w.positional[3]);
+    if (!index || *index < 0 || *index > 0xFFFF)
+        return UsageError(io, "sdo", "'" + std::string(w.positional[2]) + "' is no index (0 to 0xFFFF)");
+    if (!sub || *sub < 0 || *sub > 0xFF)
+        return UsageError(io, "sdo", "'" + std::string(w.positional[3]) + "' is no sub-index (0 to 0xFF)");
+    auto objectIndex = static_cast<std::uint16_t>(*index);
+    if (w.unit)
+        objectIndex = static_cast<std::uint16_t>((objectIndex & 0xFF00) | *w.unit);
+    const auto subIndex = static_cast<std::uint8_t>(*sub);
+
+    SdoTransfer transfer = SdoUpload(objectIndex, subIndex);
+    if (write) {
+        std::string error;
+        const auto bytes = ValueBytes(w.positional[4], *FindType(w.type.value_or("u32")), &error);
+        if (!bytes)
+            return UsageError(io, "sdo", error); // nothing goes on the bus
+        transfer = SdoDownload(objectIndex, subIndex, *bytes);
+    }
+    std::string error;
+    auto bus = Bus::Open(options, &error);
+    if (!bus) {
+        io.err << kProgramName << " sdo: " << error << '\n';
+        return kExitAdapter;
+    }
+    std::optional<SdoResult> result;
+    transfer.done = [&](const SdoResult& r) { result = r; };
+    CanopenClient client([&](unsigned, const BusFrame& f, const SdoOutgoing&) { return bus->Send(f); },
+                         SdoClientOptions{options.timeout});
+    client.Queue(*node, std::move(transfer), DefaultClock().Now());
+    // The client ends every transfer by itself; the limit only guards a node
+    // that keeps answering segments without end.
+    RunUntil(*bus, &client, [&] { return result.has_value(); }, 600s);
+    if (!result) {
+        io.err << kProgramName << " sdo: stopped\n";
+        return 128 + StopSignal();
+    }
+    char object[24];
+    std::snprintf(object, sizeof object, "0x%04X sub %u", objectIndex, unsigned(subIndex));
+    switch (result->outcome) {
+    case SdoOutcome::Done: break;
+    case SdoOutcome::SendFailed:
+        io.err << kProgramName << " sdo: " << result->sendError << '\n';
+        return kExitAdapter;
+    case SdoOutcome::TimedOut:
+        io.err << kProgramName << " sdo: no answer from node " << *node << " for " << object << " within "
+               << options.timeout.count() << " ms" << (result->abort ? " (transfer aborted, 05040000)" : "") << '\n';
+        return kExitTimeout;
+    case SdoOutcome::Aborted: {
+        char code[12];
+        std::snprintf(code, sizeof code, "%08X", result->abort->code);
+        io.err << kProgramName << " sdo: " << (result->abort->byClient ? "aborted here, " : "node ")
+               << (result->abort->byClient ? "" : std::to_string(*node) + " aborted, ") << object << ": " << code;
+        if (!result->abort->text.empty())
+            io.err << ' ' << result->abort->text;
+        io.err << '\n';
+        if (options.json)
+            io.out << "{\"node\":" << *node << ",\"index\":" << objectIndex << ",\"sub\":" << unsigned(subIndex)
+                   << ",\"abort\":\"" << code << "\",\"text\":" << JsonString(result->abort->text) << "}\n";
+        return kExitAbort;
+    }
+    }
+    if (write) {
+        if (options.json)
+            io.out << "{\"node\":" << *node << ",\"index\":" << objectIndex << ",\"sub\":" << unsigned(subIndex)
+                   << ",\"written\":true}\n";
+        return kExitOk;
+    }
+    const ValueType& type = *FindType(w.type.value_or(result->data.size() <= 4 ? "u32" : "hex"));
+    const std::string value = ValueText(result->data, type);
+    if (options.json)
+        io.out << "{\"node\":" << *node << ",\"index\":" << objectIndex << ",\"sub\":" << unsigned(subIndex)
+               << ",\"type\":\"" << type.name << "\",\"value\":" << JsonString(value) << ",\"bytes\":\""
+               << HexBytes(result->data) << "\"}\n";
+    else
+        io.out << value << '\n';
+    io.out.flush();
+    return io.out ? kExitOk : kExitIoError;
+}
+
+} // namespace
+
+int RunBus(CommandArgs args, const CliStreams& io)
+{
+    BusOptions options;
+    options.can = DefaultCanOption().toStdString();
+    std::string error;
+    // The command is the first word that is no option or an option's value.
+    std::optional<std::string_view> command;
+    std::vector<std::string_view> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view a = args[i];
+        const bool takesValue = a == "--can" || a == "--serial" || a == "--rate" || a == "--sdo-timeout";
+        if (!command && !a.starts_with('-')) {
+            command = a;
+            continue;
+        }
+        rest.push_back(a);
+        if (takesValue && i + 1 < args.size())
+            rest.push_back(args[++i]);
+    }
+    if (!command || (*command != "nmt" && *command != "sdo"))
+        return kNotABusCommand;
+    const std::optional<Words> words = SplitWords(rest, options, &error);
+    if (!words)
+        return UsageError(io, *command, error);
+    // Qt SerialBus and SerialPort need an application object; one made by a
+    // caller (a test) is used as it is.
+    std::unique_ptr<QCoreApplication> app;
+    static int argc = 1;
+    static char name[] = "tervix-cli";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    return *command == "nmt" ? RunNmt(*words, options, io) : RunSdo(*words, options, io);
+}
+
+} // namespace tervix::cli

@@ -1,0 +1,155 @@
+// The bus commands against the simulated node inside the program (--can
+// sim), tervix-sim on a pseudo-terminal (--serial) and as a whole process:
+// what they print, and their exit statuses.
+#include "bus_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace tervix::cli;
+
+struct BusCase {
+    const char* name;
+    std::vector<std::string_view> args;
+    int status;
+    std::string out;       // all of standard output
+    std::string errHas;    // a part of standard error
+};
+
+class BusCommand : public ::testing::TestWithParam<BusCase> {};
+
+TEST_P(BusCommand, PrintsAndEndsAsATechnicianExpects)
+{
+    const BusCase& c = GetParam();
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(c.args, {in, out, err}, {RunBus, kBusHelp}), c.status) << err.str();
+    EXPECT_EQ(out.str(), c.out);
+    EXPECT_NE(err.str().find(c.errHas), std::string::npos) << err.str();
+}
+
+// The simulated node 1 answers 0x1000 with 0x00040000, 0x1008/0x1009 with its
+// name and board (segmented), and aborts objects it lacks with 06020000.
+INSTANTIATE_TEST_SUITE_P(
+    OnSimulatedNode, BusCommand,
+    ::testing::Values(
+        BusCase{"DeviceNameAsString", {"--can", "sim", "sdo", "read", "1", "0x1008", "0", "--type", "string"}, 0,
+                "KRV weighing unit\n", ""},
+        BusCase{"FourBytesAsU32ByDefault", {"--can", "sim", "sdo", "read", "1", "0x1000", "0"}, 0, "262144\n", ""},
+        BusCase{"LongerValuesAsHexByDefault", {"sdo", "read", "1", "4105", "0", "--can", "sim"}, 0,
+                "4B 52 56 20 62 6F 61 72 64 20 72 65 76 2E 20 33\n", ""},
+        BusCase{"Json",
+                {"--can", "sim", "--json", "sdo", "read", "1", "0x100A", "0", "--type", "string"},
+                0,
+                "{\"node\":1,\"index\":4106,\"sub\":0,\"type\":\"string\",\"value\":\"KRV firmware 1.02\","
+                "\"bytes\":\"4B 52 56 20 66 69 72 6D 77 61 72 65 20 31 2E 30 32\"}\n",
+                ""},
+        BusCase{"TextWrittenSegmented",
+                {"--can", "sim", "sdo", "write", "1", "0x2000", "0", "twenty characters ok", "--type", "string"}, 0,
+                "", ""},
+        BusCase{"MissingObjectIsAnAbort", {"--can", "sim", "sdo", "read", "1", "0x3000", "0"}, kExitAbort, "",
+                "06020000 Object does not exist in the object dictionary"},
+        BusCase{"SilentNodeTimesOut", {"--can", "sim", "--sdo-timeout", "50", "sdo", "read", "5", "0x1000", "0"},
+                kExitTimeout, "", "no answer from node 5 for 0x1000 sub 0 within 50 ms"},
+        BusCase{"ValueBeyondItsTypeSendsNothing",
+                {"--can", "sim", "sdo", "write", "1", "0x2100", "1", "300", "--type", "u8"}, kExitUsage, "",
+                "'300' is no u8 (0 to 255"},
+        BusCase{"NegativeValueOfASignedType", {"--can", "sim", "sdo", "write", "1", "0x2100", "1", "-129", "--type", "i8"},
+                kExitUsage, "", "'-129' is no i8 (-128 to 127"},
+        BusCase{"UnknownType", {"--can", "sim", "sdo", "read", "1", "0x1000", "0", "--type", "u64"}, kExitUsage, "",
+                "unknown type 'u64'"},
+        BusCase{"NodeOutOfRange", {"--can", "sim", "sdo", "read", "128", "0x1000", "0"}, kExitUsage, "",
+                "'128' is no node (1..127)"},
+        BusCase{"UnknownBackEnd", {"--can", "nosuch", "nmt", "start", "1"}, kExitAdapter, "", "nmt: "},
+        BusCase{"NmtStartAll", {"--can", "sim", "--json", "nmt", "start", "all"}, 0,
+                "{\"nmt\":\"start\",\"node\":0}\n", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+using namespace tervix::cli;
+
+int RunBusLine(std::vector<std::string_view> args, std::string* out = nullptr)
+{
+    std::istringstream in;
+    std::ostringstream o, err;
+    const int status = RunCli(args, {in, o, err}, {RunBus, kBusHelp});
+    if (out)
+        *out = o.str();
+    EXPECT_TRUE(status == 0) << err.str();
+    return status;
+}
+
+// tervix-sim in a process of its own on a pseudo-terminal, reached at a link.
+class SimOnPty : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        link_ = std::filesystem::temp_directory_path() / ("tervix-cli-bus-" + std::to_string(::getpid()));
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        pid_ = ::fork();
+        ASSERT_GE(pid_, 0);
+        if (pid_ == 0) {
+            ::dup2(pipeFds[1], STDOUT_FILENO);
+            ::execl(TERVIX_SIM_PATH, "tervix-sim", "--pty", "--link", link_.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        // The simulator names its pseudo-terminal once it is ready.
+        char c = 0;
+        while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
+        }
+        ::close(pipeFds[0]);
+        ASSERT_TRUE(std::filesystem::exists(link_));
+    }
+    void TearDown() override
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    std::filesystem::path link_;
+    pid_t pid_ = -1;
+};
+
+// The node keeps what was written: a text written segmented reads back whole,
+// through the serial adapter's framing at both ends.
+TEST_F(SimOnPty, TextWrittenBySdoReadsBack)
+{
+    const std::string link = link_.string();
+    ASSERT_EQ(RunBusLine({"--serial", link, "nmt", "start", "1"}), 0);
+    ASSERT_EQ(RunBusLine({"--serial", link, "sdo", "write", "1", "0x2000", "0", "twenty characters ok", "--type", "string"}), 0);
+    std::string out;
+    ASSERT_EQ(RunBusLine({"--serial", link, "sdo", "read", "1", "0x2000", "0", "--type", "string"}, &out), 0);
+    EXPECT_EQ(out, "twenty characters ok\n");
+}
+
+// The program itself, as a technician runs it.
+TEST(BusCommandProcess, ReadsTheSimulatedDeviceName)
+{
+    const std::string command = std::string("'") + TERVIX_CLI_PATH + "' --can sim sdo read 1 0x1008 0 --type string";
+    FILE* p = ::popen(command.c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    char line[128] = {};
+    const bool got = std::fgets(line, sizeof line, p) != nullptr;
+    EXPECT_EQ(::pclose(p), 0);
+    EXPECT_TRUE(got);
+    EXPECT_STREQ(line, "KRV weighing unit\n");
+}
+
+} // namespace
