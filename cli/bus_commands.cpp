@@ -29,7 +29,9 @@ namespace tervix::cli {
 
 const std::string_view kBusHelp =
     "  nmt       start, stop or reset a node (or all)\n"
-    "  sdo       read or write an object of a node by SDO, of any length\n";
+    "  sdo       read or write an object of a node by SDO, of any length\n"
+    "  scan      which nodes answer, with device type, name and identity\n"
+    "  info      a node's device type, name, versions, identity and heartbeat time\n";
 
 namespace {
 
@@ -547,6 +549,234 @@ int RunSdo(const Words& w, const BusOptions& options, const CliStreams& io)
     return io.out ? kExitOk : kExitIoError;
 }
 
+// --- Reading several objects ------------------------------------------------------------
+
+// What a node gave for the objects asked of it; nothing where it aborted or
+// stayed silent.
+struct NodeReport {
+    unsigned node = 0;
+    std::optional<std::vector<std::uint8_t>> deviceType, name, hardware, software, heartbeat;
+    std::array<std::optional<std::vector<std::uint8_t>>, 4> identity; // vendor, product, revision, serial
+};
+
+std::uint32_t U32(const std::optional<std::vector<std::uint8_t>>& bytes)
+{
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; bytes && i < 4 && i < bytes->size(); ++i)
+        v |= std::uint32_t((*bytes)[i]) << (8 * i);
+    return v;
+}
+
+std::string Text(const std::optional<std::vector<std::uint8_t>>& bytes)
+{
+    static const ValueType kString{"string", 0, false};
+    return bytes ? ValueText(*bytes, kString) : std::string();
+}
+
+std::string Hex32(std::uint32_t v)
+{
+    char buffer[12];
+    std::snprintf(buffer, sizeof buffer, "0x%08X", v);
+    return buffer;
+}
+
+// Queues a read of each object for `report.node`; `finished` runs once when
+// the last has ended. A node that does not answer the device type is asked
+// nothing more.
+void QueueReads(CanopenClient& client, NodeReport& report, bool full, std::function<void()> finished)
+{
+    struct Ask {
+        std::uint16_t index;
+        std::uint8_t sub;
+        std::optional<std::vector<std::uint8_t>>* into;
+    };
+    auto rest = std::make_shared<std::vector<Ask>>();
+    rest->push_back({0x1008, 0, &report.name});
+    if (full) {
+        rest->push_back({0x1009, 0, &report.hardware});
+        rest->push_back({0x100A, 0, &report.software});
+    }
+    for (std::uint8_t sub = 1; sub <= 4; ++sub)
+        rest->push_back({0x1018, sub, &report.identity[sub - 1u]});
+    if (full)
+        rest->push_back({0x1017, 0, &report.heartbeat});
+    auto left = std::make_shared<std::size_t>(rest->size());
+    auto done = std::make_shared<std::function<void()>>(std::move(finished));
+    SdoTransfer first = SdoUpload(0x1000, 0);
+    first.done = [&client, &report, rest, left, done](const SdoResult& r) {
+        if (r.outcome != SdoOutcome::Done)
+            return (*done)();
+        report.deviceType = r.data;
+        for (const Ask& a : *rest) {
+            SdoTransfer t = SdoUpload(a.index, a.sub);
+            t.done = [into = a.into, left, done](const SdoResult& r2) {
+                if (r2.outcome == SdoOutcome::Done)
+                    *into = r2.data;
+                if (--*left == 0)
+                    (*done)();
+            };
+            client.Queue(report.node, std::move(t), r.at);
+        }
+    };
+    client.Queue(report.node, std::move(first), DefaultClock().Now());
+}
+
+void PrintReport(const NodeReport& r, bool full, bool json, std::ostream& out)
+{
+    if (json) {
+        out << "{\"node\":" << r.node << ",\"deviceType\":\"" << Hex32(U32(r.deviceType)) << "\"";
+        if (r.name)
+            out << ",\"name\":" << JsonString(Text(r.name));
+        if (full && r.hardware)
+            out << ",\"hardware\":" << JsonString(Text(r.hardware));
+        if (full && r.software)
+            out << ",\"software\":" << JsonString(Text(r.software));
+        static constexpr const char* kIdentity[] = {"vendor", "product", "revision", "serial"};
+        for (std::size_t i = 0; i < 4; ++i)
+            if (r.identity[i])
+                out << ",\"" << kIdentity[i] << "\":\"" << Hex32(U32(r.identity[i])) << "\"";
+        if (full && r.heartbeat)
+            out << ",\"heartbeatMs\":" << U32(r.heartbeat);
+        out << "}\n";
+        return;
+    }
+    if (!full) {
+        out << "node " << r.node << "  device type " << Hex32(U32(r.deviceType));
+        if (r.name)
+            out << "  \"" << Text(r.name) << '"';
+        if (r.identity[0])
+            out << "  vendor " << Hex32(U32(r.identity[0]));
+        if (r.identity[1])
+            out << "  product " << Hex32(U32(r.identity[1]));
+        if (r.identity[2])
+            out << "  revision " << Hex32(U32(r.identity[2]));
+        if (r.identity[3])
+            out << "  serial " << Hex32(U32(r.identity[3]));
+        out << '\n';
+        return;
+    }
+    auto line = [&out](std::string_view what, const std::string& value) {
+        out << what << std::string(what.size() < 18 ? 18 - what.size() : 1, ' ') << value << '\n';
+    };
+    const std::string none = "(no answer)";
+    line("node", std::to_string(r.node));
+    line("device type", Hex32(U32(r.deviceType)));
+    line("device name", r.name ? Text(r.name) : none);
+    line("hardware version", r.hardware ? Text(r.hardware) : none);
+    line("software version", r.software ? Text(r.software) : none);
+    static constexpr std::string_view kIdentity[] = {"vendor", "product code", "revision", "serial number"};
+    for (std::size_t i = 0; i < 4; ++i)
+        line(kIdentity[i], r.identity[i] ? Hex32(U32(r.identity[i])) : none);
+    line("heartbeat time", r.heartbeat ? std::to_string(U32(r.heartbeat)) + " ms" : none);
+}
+
+// How many nodes a scan asks at once: enough that 127 nodes with a 100 ms
+// time-out take four rounds (under half a second), few enough that a
+// serial adapter's or a driver's send queue never fills.
+constexpr std::size_t kScanInFlight = 32;
+
+constexpr std::string_view kScanHelp =
+    "Usage: tervix-cli [ADAPTER] scan [--nodes FIRST-LAST] [--timeout MS]\n\n"
+    "Asks every node in the range (default 1-127) for its device type (0x1000) and\n"
+    "lists those that answer, with device name (0x1008) and identity (0x1018) where\n"
+    "they give them. 32 nodes are asked at a time; --timeout (default 100 ms) is how\n"
+    "long each answer is waited for.\n\n";
+
+constexpr std::string_view kInfoHelp =
+    "Usage: tervix-cli [ADAPTER] info NODE\n\n"
+    "A node's device type, name, hardware and software version, identity (vendor,\n"
+    "product, revision, serial number) and heartbeat time.\n\n";
+
+int RunScanOrInfo(bool scan, const Words& w, BusOptions options, std::optional<std::string_view> nodes,
+                  std::optional<std::string_view> timeout, const CliStreams& io)
+{
+    const char* name = scan ? "scan" : "info";
+    if (w.help)
+        return WriteHelp(io, name,
+                         std::string(scan ? kScanHelp : kInfoHelp) + std::string(kAdapterHelp) + "\n" +
+                             std::string(kExitHelp));
+    unsigned first = 1, last = 127;
+    if (scan) {
+        if (!w.positional.empty())
+            return UsageError(io, name, "takes no NODE: use --nodes");
+        options.timeout = 100ms;
+        if (timeout) {
+            const std::optional<long long> ms = ParseInteger(*timeout);
+            if (!ms || *ms < 1 || *ms > 600000)
+                return UsageError(io, name, "'" + std::string(*timeout) + "' is no value for --timeout");
+            options.timeout = std::chrono::milliseconds(*ms);
+        }
+        if (nodes) {
+            const std::size_t dash = nodes->find('-');
+            const auto a = NodeNumber(nodes->substr(0, dash), false);
+            const auto b = dash == std::string_view::npos ? a : NodeNumber(nodes->substr(dash + 1), false);
+            if (!a || !b || *a > *b)
+                return UsageError(io, name, "'" + std::string(*nodes) + "' is no node range (e.g. 1-127)");
+            first = *a;
+            last = *b;
+        }
+    } else {
+        if (w.positional.size() != 1)
+            return UsageError(io, name, "needs a NODE");
+        const auto node = NodeNumber(w.positional[0], false);
+        if (!node)
+            return UsageError(io, name, "'" + std::string(w.positional[0]) + "' is no node (1..127)");
+        first = last = *node;
+    }
+    std::string error;
+    auto bus = Bus::Open(options, &error);
+    if (!bus) {
+        io.err << kProgramName << ' ' << name << ": " << error << '\n';
+        return kExitAdapter;
+    }
+    std::string sendError;
+    CanopenClient client(
+        [&](unsigned, const BusFrame& f, const SdoOutgoing&) {
+            Status sent = bus->Send(f);
+            if (!sent && sendError.empty())
+                sendError = sent.error();
+            return sent;
+        },
+        SdoClientOptions{options.timeout});
+    std::vector<NodeReport> reports(last - first + 1);
+    std::size_t next = 0, running = 0, finished = 0;
+    std::function<void()> startMore = [&] {
+        while (running < kScanInFlight && next < reports.size()) {
+            NodeReport& r = reports[next];
+            r.node = first + static_cast<unsigned>(next++);
+            ++running;
+            QueueReads(client, r, !scan, [&] {
+                --running;
+                ++finished;
+                startMore();
+            });
+        }
+    };
+    startMore();
+    RunUntil(*bus, &client, [&] { return finished == reports.size(); }, 600s);
+    if (!sendError.empty()) {
+        io.err << kProgramName << ' ' << name << ": " << sendError << '\n';
+        return kExitAdapter;
+    }
+    std::size_t answered = 0;
+    for (const NodeReport& r : reports)
+        if (r.deviceType) {
+            ++answered;
+            PrintReport(r, !scan, options.json, io.out);
+        }
+    if (finished != reports.size())
+        return 128 + StopSignal();
+    if (scan && !options.json)
+        io.out << answered << (answered == 1 ? " node" : " nodes") << " answered of " << reports.size() << " asked\n";
+    io.out.flush();
+    if (!scan && answered == 0) {
+        io.err << kProgramName << " info: no answer from node " << first << " within " << options.timeout.count()
+               << " ms\n";
+        return kExitTimeout;
+    }
+    return io.out ? kExitOk : kExitIoError;
+}
+
 } // namespace
 
 int RunBus(CommandArgs args, const CliStreams& io)
@@ -568,8 +798,20 @@ int RunBus(CommandArgs args, const CliStreams& io)
         if (takesValue && i + 1 < args.size())
             rest.push_back(args[++i]);
     }
-    if (!command || (*command != "nmt" && *command != "sdo"))
+    if (!command || (*command != "nmt" && *command != "sdo" && *command != "scan" && *command != "info"))
         return kNotABusCommand;
+    // scan's own options with a value.
+    std::optional<std::string_view> nodes, timeout;
+    for (auto it = rest.begin(); it != rest.end();) {
+        if ((*it == "--nodes" || *it == "--timeout") && it + 1 != rest.end()) {
+            (*it == "--nodes" ? nodes : timeout) = *(it + 1);
+            it = rest.erase(it, it + 2);
+        } else {
+            ++it;
+        }
+    }
+    if ((nodes || timeout) && *command != "scan")
+        return UsageError(io, *command, "--nodes and --timeout belong to scan");
     const std::optional<Words> words = SplitWords(rest, options, &error);
     if (!words)
         return UsageError(io, *command, error);
@@ -581,6 +823,8 @@ int RunBus(CommandArgs args, const CliStreams& io)
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance())
         app = std::make_unique<QCoreApplication>(argc, argv);
+    if (*command == "scan" || *command == "info")
+        return RunScanOrInfo(*command == "scan", *words, options, nodes, timeout, io);
     return *command == "nmt" ? RunNmt(*words, options, io) : RunSdo(*words, options, io);
 }
 

@@ -73,7 +73,26 @@ INSTANTIATE_TEST_SUITE_P(
                 "'128' is no node (1..127)"},
         BusCase{"UnknownBackEnd", {"--can", "nosuch", "nmt", "start", "1"}, kExitAdapter, "", "nmt: "},
         BusCase{"NmtStartAll", {"--can", "sim", "--json", "nmt", "start", "all"}, 0,
-                "{\"nmt\":\"start\",\"node\":0}\n", ""}),
+                "{\"nmt\":\"start\",\"node\":0}\n", ""},
+        // More nodes than are asked at once, so the later ones wait their turn.
+        BusCase{"ScanFindsExactlyTheHostedNode", {"--can", "sim", "scan", "--nodes", "1-40", "--timeout", "20"}, 0,
+                "node 1  device type 0x00040000  \"KRV weighing unit\"  vendor 0x000003A7  product 0x00000001  "
+                "revision 0x00010000  serial 0x00000001\n1 node answered of 40 asked\n",
+                ""},
+        BusCase{"Info", {"--can", "sim", "info", "1"}, 0,
+                "node              1\n"
+                "device type       0x00040000\n"
+                "device name       KRV weighing unit\n"
+                "hardware version  KRV board rev. 3\n"
+                "software version  KRV firmware 1.02\n"
+                "vendor            0x000003A7\n"
+                "product code      0x00000001\n"
+                "revision          0x00010000\n"
+                "serial number     0x00000001\n"
+                "heartbeat time    0 ms\n",
+                ""},
+        BusCase{"InfoOfASilentNode", {"--can", "sim", "--sdo-timeout", "20", "info", "9"}, kExitTimeout, "",
+                "no answer from node 9 within 20 ms"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
