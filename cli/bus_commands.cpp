@@ -2,19 +2,28 @@
 
 #include "bit_rates.h"
 #include "can_backends.h"
+#include "candump_writer.h"
 #include "canopen_client.h"
+#include "frame_naming.h"
+#include "unit_boxes.h"
+#include "weight_stats.h"
 #include "receive_ring.h"
 #include "serial_link.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
 #include <bit>
 #include <charconv>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -31,7 +40,9 @@ const std::string_view kBusHelp =
     "  nmt       start, stop or reset a node (or all)\n"
     "  sdo       read or write an object of a node by SDO, of any length\n"
     "  scan      which nodes answer, with device type, name and identity\n"
-    "  info      a node's device type, name, versions, identity and heartbeat time\n";
+    "  info      a node's device type, name, versions, identity and heartbeat time\n"
+    "  monitor   the frames on the bus, named, one line each (and a candump recording)\n"
+    "  units     each weighing unit's value and status word, and their statistics\n";
 
 namespace {
 
@@ -777,6 +788,196 @@ int RunScanOrInfo(bool scan, const Words& w, BusOptions options, std::optional<s
     return io.out ? kExitOk : kExitIoError;
 }
 
+// --- Watching the bus ----------------------------------------------------------------------
+
+struct WatchOptions {
+    std::optional<std::chrono::milliseconds> duration; // --seconds; none: until a stop signal
+    std::string record;                                // --record FILE
+    std::optional<unsigned> node;                      // --node N
+    bool stats = false;                                // --stats
+};
+
+std::string Seconds(std::chrono::nanoseconds since)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", std::chrono::duration<double>(since).count());
+    return buffer;
+}
+
+// The node a frame belongs to: the one an NMT command addresses, else the
+// identifier's low seven bits.
+unsigned FrameNode(const BusFrame& f)
+{
+    if (!f.extended && f.id == 0 && f.length > 1)
+        return f.data[1] & 0x7F;
+    return f.id & 0x7F;
+}
+
+constexpr std::string_view kMonitorHelp =
+    "Usage: tervix-cli [ADAPTER] monitor [--seconds N] [--record FILE] [--node N]\n\n"
+    "One line per frame received: seconds since the start, its direction and the\n"
+    "frame as the log names it. Runs N seconds, or until Ctrl+C. --record writes\n"
+    "every frame to FILE as a candump log; --node shows (and records) only the\n"
+    "frames of node N (an NMT command: the node it addresses). --can replay:FILE\n"
+    "plays a recording.\n\n";
+
+int RunMonitor(const Words& w, const BusOptions& options, const WatchOptions& watch, const CliStreams& io)
+{
+    if (w.help)
+        return WriteHelp(io, "monitor",
+                         std::string(kMonitorHelp) + std::string(kAdapterHelp) + "\n" + std::string(kExitHelp));
+    if (!w.positional.empty())
+        return UsageError(io, "monitor", "takes no arguments but options");
+    std::ofstream record;
+    if (!watch.record.empty()) {
+        record.open(watch.record, std::ios::binary | std::ios::trunc);
+        if (!record) {
+            io.err << kProgramName << " monitor: cannot record to " << watch.record << ": " << std::strerror(errno)
+                   << '\n';
+            return kExitCannotOpen;
+        }
+    }
+    std::string error;
+    auto bus = Bus::Open(options, &error);
+    if (!bus) {
+        io.err << kProgramName << " monitor: " << error << '\n';
+        return kExitAdapter;
+    }
+    const TimePoint start = DefaultClock().Now();
+    std::string line, recorded;
+    std::array<std::uint8_t, kMaxPacketSize> packet{};
+    bool writeFailed = false;
+    const auto show = [&](const BusFrame& f, TimePoint at) {
+        if (writeFailed || (watch.node && FrameNode(f) != *watch.node))
+            return;
+        const std::size_t n = EncodePacket(f, packet.data());
+        const ByteView bytes(packet.data(), n);
+        line.clear();
+        AppendLogLine(line, bytes, ClassifyMessage(bytes));
+        if (options.json) {
+            char id[12];
+            std::snprintf(id, sizeof id, f.extended ? "%08X" : "%03X", unsigned(f.id));
+            io.out << "{\"t\":" << Seconds(at - start) << ",\"dir\":\"rx\",\"id\":\"" << id
+                   << "\",\"extended\":" << (f.extended ? "true" : "false") << ",\"remote\":"
+                   << (f.remote ? "true" : "false") << ",\"data\":\"" << HexBytes(f.bytes())
+                   << "\",\"name\":" << JsonString(line) << "}\n";
+        } else {
+            io.out << Seconds(at - start) << " Rx " << line << '\n';
+        }
+        // Line by line, so a pipe's reader sees each frame as it comes.
+        io.out.flush();
+        writeFailed = !io.out;
+        if (record.is_open()) {
+            const auto wall = std::chrono::system_clock::now() - (DefaultClock().Now() - at);
+            recorded.clear();
+            AppendCandumpLine(recorded,
+                              std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count(),
+                              "rx", f);
+            record << recorded;
+        }
+    };
+    const TimePoint end = watch.duration ? start + *watch.duration : TimePoint::max();
+    while (StopSignal() == 0 && !writeFailed && DefaultClock().Now() < end) {
+        bus->Poll(show);
+        if (record.is_open())
+            record.flush();
+        std::this_thread::sleep_for(1ms);
+    }
+    if (writeFailed) {
+        io.err << kProgramName << " monitor: cannot write: " << WriteErrorReason() << '\n';
+        return kExitIoError;
+    }
+    if (record.is_open() && !record) {
+        io.err << kProgramName << " monitor: cannot write " << watch.record << '\n';
+        return kExitIoError;
+    }
+    return StopSignal() != 0 ? 128 + StopSignal() : kExitOk;
+}
+
+constexpr std::string_view kUnitsHelp =
+    "Usage: tervix-cli [ADAPTER] units NODE [--seconds N] [--stats]\n\n"
+    "Starts node NODE (NMT start), then prints each weighing unit's TPDO1 as the\n"
+    "value boxes show it: seconds since the start, the unit address, the value and\n"
+    "the status word. Runs N seconds, or until Ctrl+C. --stats adds, per unit: the\n"
+    "frames, mean, sample standard deviation, minimum, maximum and peak-to-peak.\n\n";
+
+int RunUnits(const Words& w, const BusOptions& options, const WatchOptions& watch, const CliStreams& io)
+{
+    if (w.help)
+        return WriteHelp(io, "units", std::string(kUnitsHelp) + std::string(kAdapterHelp) + "\n" + std::string(kExitHelp));
+    if (w.positional.size() != 1)
+        return UsageError(io, "units", "needs a NODE");
+    const std::optional<unsigned> node = NodeNumber(w.positional[0], false);
+    if (!node)
+        return UsageError(io, "units", "'" + std::string(w.positional[0]) + "' is no node (1..127)");
+    std::string error;
+    auto bus = Bus::Open(options, &error);
+    if (!bus) {
+        io.err << kProgramName << " units: " << error << '\n';
+        return kExitAdapter;
+    }
+    const std::uint8_t start[] = {0x01, static_cast<std::uint8_t>(*node)};
+    if (const Status sent = bus->Send(MakeFrame(0x000, start)); !sent) {
+        io.err << kProgramName << " units: " << sent.error() << '\n';
+        return kExitAdapter;
+    }
+    const TimePoint begin = DefaultClock().Now();
+    std::map<unsigned, WeightStats> stats;
+    std::string value, status;
+    std::array<std::uint8_t, kMaxPacketSize> packet{};
+    bool writeFailed = false;
+    const auto show = [&](const BusFrame& f, TimePoint at) {
+        if (writeFailed || f.extended || f.remote || f.id != 0x180 + *node)
+            return;
+        const std::size_t n = EncodePacket(f, packet.data());
+        const ByteView bytes(packet.data(), n);
+        AssignBoxValueText(value, bytes, '.');
+        AssignBoxStatusText(status, bytes);
+        const unsigned unit = DataByte(bytes, 6);
+        const float v = DataFloat(bytes, 0);
+        if (std::isfinite(v))
+            stats[unit].Add(v);
+        if (options.json)
+            io.out << "{\"t\":" << Seconds(at - begin) << ",\"unit\":" << unit << ",\"value\":"
+                   << JsonString(value) << ",\"status\":" << JsonString(status) << "}\n";
+        else
+            io.out << Seconds(at - begin) << " unit " << unit << ' ' << value << ' ' << status << '\n';
+        io.out.flush();
+        writeFailed = !io.out;
+    };
+    const TimePoint end = watch.duration ? begin + *watch.duration : TimePoint::max();
+    while (StopSignal() == 0 && !writeFailed && DefaultClock().Now() < end) {
+        bus->Poll(show);
+        std::this_thread::sleep_for(1ms);
+    }
+    if (writeFailed) {
+        io.err << kProgramName << " units: cannot write: " << WriteErrorReason() << '\n';
+        return kExitIoError;
+    }
+    if (watch.stats) {
+        char row[160];
+        if (!options.json)
+            io.out << "unit    frames          mean        stddev           min           max   peak-peak\n";
+        for (const auto& [unit, s] : stats) {
+            if (options.json)
+                std::snprintf(row, sizeof row,
+                              "{\"unit\":%u,\"frames\":%llu,\"mean\":%.6f,\"stddev\":%.6f,\"min\":%.6f,"
+                              "\"max\":%.6f,\"peakToPeak\":%.6f}\n",
+                              unit, static_cast<unsigned long long>(s.Count()), s.Mean(), s.StandardDeviation(),
+                              s.Minimum(), s.Maximum(), s.PeakToPeak());
+            else
+                std::snprintf(row, sizeof row, "%4u %9llu %13.6f %13.6f %13.6f %13.6f %11.6f\n", unit,
+                              static_cast<unsigned long long>(s.Count()), s.Mean(), s.StandardDeviation(),
+                              s.Minimum(), s.Maximum(), s.PeakToPeak());
+            io.out << row;
+        }
+        io.out.flush();
+    }
+    if (StopSignal() != 0)
+        return 128 + StopSignal();
+    return io.out ? kExitOk : kExitIoError;
+}
+
 } // namespace
 
 int RunBus(CommandArgs args, const CliStreams& io)
@@ -798,20 +999,52 @@ int RunBus(CommandArgs args, const CliStreams& io)
         if (takesValue && i + 1 < args.size())
             rest.push_back(args[++i]);
     }
-    if (!command || (*command != "nmt" && *command != "sdo" && *command != "scan" && *command != "info"))
+    static constexpr std::array<std::string_view, 6> kKnown = {"nmt", "sdo", "scan", "info", "monitor", "units"};
+    if (!command || std::find(kKnown.begin(), kKnown.end(), *command) == kKnown.end())
         return kNotABusCommand;
-    // scan's own options with a value.
-    std::optional<std::string_view> nodes, timeout;
+    // The commands' own options: scan's --nodes and --timeout; monitor's and
+    // units' --seconds, --record, --node and --stats.
+    std::optional<std::string_view> nodes, timeout, seconds, record, node;
+    bool stats = false;
     for (auto it = rest.begin(); it != rest.end();) {
-        if ((*it == "--nodes" || *it == "--timeout") && it + 1 != rest.end()) {
-            (*it == "--nodes" ? nodes : timeout) = *(it + 1);
+        std::optional<std::string_view>* into = *it == "--nodes"     ? &nodes
+                                                : *it == "--timeout" ? &timeout
+                                                : *it == "--seconds" ? &seconds
+                                                : *it == "--record"  ? &record
+                                                : *it == "--node"    ? &node
+                                                                     : nullptr;
+        if (into && it + 1 != rest.end()) {
+            *into = *(it + 1);
             it = rest.erase(it, it + 2);
+        } else if (*it == "--stats") {
+            stats = true;
+            it = rest.erase(it);
         } else {
             ++it;
         }
     }
+    const bool watching = *command == "monitor" || *command == "units";
     if ((nodes || timeout) && *command != "scan")
         return UsageError(io, *command, "--nodes and --timeout belong to scan");
+    if (((seconds || stats) && !watching) || ((record || node) && *command != "monitor") ||
+        (stats && *command != "units"))
+        return UsageError(io, *command, "--seconds, --record, --node and --stats belong to monitor and units");
+    WatchOptions watch;
+    watch.stats = stats;
+    watch.record = record ? std::string(*record) : std::string();
+    if (seconds) {
+        char* endPtr = nullptr;
+        const std::string text(*seconds);
+        const double s = std::strtod(text.c_str(), &endPtr);
+        if (text.empty() || *endPtr != '\0' || !(s > 0) || s > 1e6)
+            return UsageError(io, *command, "'" + text + "' is no number of seconds");
+        watch.duration = std::chrono::milliseconds(static_cast<long long>(s * 1000));
+    }
+    if (node) {
+        watch.node = NodeNumber(*node, false);
+        if (!watch.node)
+            return UsageError(io, *command, "'" + std::string(*node) + "' is no node (1..127)");
+    }
     const std::optional<Words> words = SplitWords(rest, options, &error);
     if (!words)
         return UsageError(io, *command, error);
@@ -825,6 +1058,10 @@ int RunBus(CommandArgs args, const CliStreams& io)
         app = std::make_unique<QCoreApplication>(argc, argv);
     if (*command == "scan" || *command == "info")
         return RunScanOrInfo(*command == "scan", *words, options, nodes, timeout, io);
+    if (*command == "monitor")
+        return RunMonitor(*words, options, watch, io);
+    if (*command == "units")
+        return RunUnits(*words, options, watch, io);
     return *command == "nmt" ? RunNmt(*words, options, io) : RunSdo(*words, options, io);
 }
 

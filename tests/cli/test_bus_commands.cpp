@@ -8,9 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -169,6 +174,89 @@ TEST(BusCommandProcess, ReadsTheSimulatedDeviceName)
     EXPECT_EQ(::pclose(p), 0);
     EXPECT_TRUE(got);
     EXPECT_STREQ(line, "KRV weighing unit\n");
+}
+
+} // namespace
+
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A recording from another tool, replayed: each frame named as the log names
+// it, and recorded again with its identifier as it was (29 bits included).
+TEST(MonitorCommand, NamesAndRecordsWhatARecordingPlays)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("tervix-monitor-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "in.log") << "(1700000000.000000) can0 701#05\n"
+                                     "(1700000000.010000) can0 12345678#0102\n"
+                                     "(1700000000.020000) can0 000#0101\n";
+    const std::string replay = "replay:" + (dir / "in.log").string() + ",speed=0";
+    const std::string out = (dir / "out.log").string();
+    std::string printed;
+    ASSERT_EQ(RunBusLine({"--can", replay, "monitor", "--seconds", "0.3", "--record", out}, &printed), 0);
+    std::vector<std::string> names;
+    std::istringstream lines(printed);
+    for (std::string line; std::getline(lines, line);)
+        names.push_back(line.substr(line.find(" Rx ") + 4));
+    // An extended frame is named by its identifier's low eleven bits, as the
+    // log names it: 0x678 is function 12 (RSDO), node 0x78.
+    EXPECT_EQ(names, (std::vector<std::string>{"SFF: NMT Handling addr=01 Data= 05 ", "EFF: RSDO  addr=78 Data= 01 02 ",
+                                               "SFF: NMT   addr=00 Data= 01 01 "}));
+    const std::string recorded = ReadFile(out);
+    EXPECT_NE(recorded.find(" rx 701#05\n"), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find(" rx 12345678#0102\n"), std::string::npos) << recorded;
+    EXPECT_NE(recorded.find(" rx 000#0101\n"), std::string::npos) << recorded;
+    std::filesystem::remove_all(dir);
+}
+
+// The statistics a run prints agree with those worked out here, the usual
+// two-pass way, from the values it printed frame by frame.
+TEST(UnitsCommand, StatisticsAgreeWithTheValuesPrinted)
+{
+    std::string printed;
+    ASSERT_EQ(RunBusLine({"--can", "sim", "units", "1", "--seconds", "0.6", "--stats"}, &printed), 0);
+    std::map<unsigned, std::vector<double>> values;
+    std::map<unsigned, std::vector<double>> table; // frames, mean, stddev, min, max, peak-peak
+    std::istringstream lines(printed);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        double t = 0, v = 0;
+        std::string word;
+        unsigned unit = 0;
+        if (line.find(" unit ") != std::string::npos && (words >> t >> word >> unit >> v)) {
+            values[unit].push_back(v);
+        } else if (std::isdigit(static_cast<unsigned char>(line.at(line.find_first_not_of(' '))))) {
+            std::vector<double> row(6);
+            words >> unit >> row[0] >> row[1] >> row[2] >> row[3] >> row[4] >> row[5];
+            table[unit] = row;
+        }
+    }
+    ASSERT_EQ(values.size(), 4u) << printed; // the simulated node's four units
+    ASSERT_EQ(table.size(), 4u) << printed;
+    for (const auto& [unit, v] : values) {
+        double sum = 0;
+        for (double x : v)
+            sum += x;
+        const double mean = sum / double(v.size());
+        double squares = 0;
+        for (double x : v)
+            squares += (x - mean) * (x - mean);
+        const double sd = v.size() > 1 ? std::sqrt(squares / double(v.size() - 1)) : 0.0;
+        const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+        const std::vector<double>& row = table[unit];
+        EXPECT_EQ(row[0], double(v.size())) << unit;
+        // The lines show three decimals; the statistics use the frames' floats.
+        EXPECT_NEAR(row[1], mean, 1e-3) << unit;
+        EXPECT_NEAR(row[2], sd, 1e-3) << unit;
+        EXPECT_NEAR(row[3], *lo, 1e-3) << unit;
+        EXPECT_NEAR(row[4], *hi, 1e-3) << unit;
+        EXPECT_NEAR(row[5], *hi - *lo, 2e-3) << unit;
+    }
 }
 
 } // namespace
