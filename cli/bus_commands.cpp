@@ -4,6 +4,8 @@
 #include "can_backends.h"
 #include "candump_writer.h"
 #include "canopen_client.h"
+#include "eds_reader.h"
+#include "sdo_texts.h"
 #include "frame_naming.h"
 #include "unit_boxes.h"
 #include "weight_stats.h"
@@ -22,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <functional>
@@ -334,8 +337,10 @@ bool RunUntil(Bus& bus, CanopenClient* client, const std::function<bool()>& done
 struct Words {
     std::vector<std::string_view> positional;
     std::optional<std::string_view> type;
+    std::optional<std::string_view> eds;
     std::optional<long long> unit;
     bool help = false;
+    bool listen = false;
 };
 
 // Splits the words into adapter options (into `options`), the command's own
@@ -356,6 +361,13 @@ std::optional<Words> SplitWords(CommandArgs args, BusOptions& options, std::stri
             w.help = true;
         } else if (a == "--json") {
             options.json = true;
+        } else if (a == "--listen") {
+            w.listen = true;
+        } else if (a == "--eds") {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            w.eds = *v;
         } else if (a == "--can" || a == "--serial" || a == "--rate" || a == "--sdo-timeout" || a == "--type" ||
                    a == "--unit") {
             const auto v = value();
@@ -463,9 +475,39 @@ constexpr std::string_view kSdoHelp =
     "Reads or writes object INDEX sub-index SUB of node NODE (1..127) by SDO,\n"
     "expedited or segmented as the size needs. Numbers are decimal or 0x hex.\n"
     "TYPE: u8 u16 u32 i8 i16 i32 real32 (a number with a dot) string hex (bytes as\n"
-    "hex digits). Without --type a read prints four bytes or fewer as u32 and longer\n"
-    "values as hex; a write takes u32. --unit U puts the weighing unit's address\n"
-    "into the index's low byte.\n\n";
+    "hex digits). Without --type the object's DataType in the EDS file given with\n"
+    "--eds FILE decides; without either a read prints four bytes or fewer as u32 and\n"
+    "longer values as hex, and a write takes u32. --unit U puts the weighing unit's\n"
+    "address into the index's low byte.\n\n";
+
+// The type an EDS file gives an object; nothing when it does not list it.
+std::optional<std::string_view> EdsType(const std::filesystem::path& path, std::uint16_t index, std::uint8_t sub,
+                                        std::string* error)
+{
+    std::error_code ec;
+    const std::optional<EdsTree> tree = ReadEdsFile(path, ec);
+    if (!tree) {
+        *error = "cannot read " + path.string() + ": " + ec.message();
+        return std::nullopt;
+    }
+    const std::uint32_t key = (std::uint32_t(index) << 16) | sub;
+    for (const EDSNode& node : tree->Nodes()) {
+        if (node.IndexSub != key)
+            continue;
+        switch (ShowNodeView(node, 0).DataType) {
+        case 0x02: return "i8";
+        case 0x03: return "i16";
+        case 0x04: return "i32";
+        case 0x05: return "u8";
+        case 0x06: return "u16";
+        case 0x07: return "u32";
+        case 0x08: return "real32";
+        case 0x09: return "string";
+        default: return "hex";
+        }
+    }
+    return std::nullopt;
+}
 
 int RunSdo(const Words& w, const BusOptions& options, const CliStreams& io)
 {
@@ -490,11 +532,20 @@ int RunSdo(const Words& w, const BusOptions& options, const CliStreams& io)
     if (w.unit)
         objectIndex = static_cast<std::uint16_t>((objectIndex & 0xFF00) | *w.unit);
     const auto subIndex = static_cast<std::uint8_t>(*sub);
+    std::optional<std::string_view> type = w.type;
+    if (!type && w.eds) {
+        std::string error;
+        type = EdsType(std::filesystem::path(std::string(*w.eds)), static_cast<std::uint16_t>(*index), subIndex, &error);
+        if (!error.empty()) {
+            io.err << kProgramName << " sdo: " << error << '\n';
+            return kExitCannotOpen;
+        }
+    }
 
     SdoTransfer transfer = SdoUpload(objectIndex, subIndex);
     if (write) {
         std::string error;
-        const auto bytes = ValueBytes(w.positional[4], *FindType(w.type.value_or("u32")), &error);
+        const auto bytes = ValueBytes(w.positional[4], *FindType(type.value_or("u32")), &error);
         if (!bytes)
             return UsageError(io, "sdo", error); // nothing goes on the bus
         transfer = SdoDownload(objectIndex, subIndex, *bytes);
@@ -548,11 +599,11 @@ int RunSdo(const Words& w, const BusOptions& options, const CliStreams& io)
                    << ",\"written\":true}\n";
         return kExitOk;
     }
-    const ValueType& type = *FindType(w.type.value_or(result->data.size() <= 4 ? "u32" : "hex"));
-    const std::string value = ValueText(result->data, type);
+    const ValueType& shown = *FindType(type.value_or(result->data.size() <= 4 ? "u32" : "hex"));
+    const std::string value = ValueText(result->data, shown);
     if (options.json)
         io.out << "{\"node\":" << *node << ",\"index\":" << objectIndex << ",\"sub\":" << unsigned(subIndex)
-               << ",\"type\":\"" << type.name << "\",\"value\":" << JsonString(value) << ",\"bytes\":\""
+               << ",\"type\":\"" << shown.name << "\",\"value\":" << JsonString(value) << ",\"bytes\":\""
                << HexBytes(result->data) << "\"}\n";
     else
         io.out << value << '\n';
@@ -895,8 +946,8 @@ int RunMonitor(const Words& w, const BusOptions& options, const WatchOptions& wa
 }
 
 constexpr std::string_view kUnitsHelp =
-    "Usage: tervix-cli [ADAPTER] units NODE [--seconds N] [--stats]\n\n"
-    "Starts node NODE (NMT start), then prints each weighing unit's TPDO1 as the\n"
+    "Usage: tervix-cli [ADAPTER] units NODE [--seconds N] [--stats] [--listen]\n\n"
+    "Starts node NODE (NMT start; not with --listen, which sends nothing), then prints each weighing unit's TPDO1 as the\n"
     "value boxes show it: seconds since the start, the unit address, the value and\n"
     "the status word. Runs N seconds, or until Ctrl+C. --stats adds, per unit: the\n"
     "frames, mean, sample standard deviation, minimum, maximum and peak-to-peak.\n\n";
@@ -917,7 +968,7 @@ int RunUnits(const Words& w, const BusOptions& options, const WatchOptions& watc
         return kExitAdapter;
     }
     const std::uint8_t start[] = {0x01, static_cast<std::uint8_t>(*node)};
-    if (const Status sent = bus->Send(MakeFrame(0x000, start)); !sent) {
+    if (const Status sent = w.listen ? Status() : bus->Send(MakeFrame(0x000, start)); !sent) {
         io.err << kProgramName << " units: " << sent.error() << '\n';
         return kExitAdapter;
     }

@@ -51,6 +51,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BusCase{"DeviceNameAsString", {"--can", "sim", "sdo", "read", "1", "0x1008", "0", "--type", "string"}, 0,
                 "KRV weighing unit\n", ""},
+        BusCase{"TypeFromTheEds",
+                {"--can", "sim", "sdo", "read", "1", "0x1008", "0", "--eds", TERVIX_EXAMPLES_DIR "/Quorbit.eds"}, 0,
+                "KRV weighing unit\n", ""},
+        // Not started, the node sends no process data.
+        BusCase{"ListeningSendsNoStart", {"--can", "sim", "units", "1", "--listen", "--seconds", "0.3"}, 0, "", ""},
         BusCase{"FourBytesAsU32ByDefault", {"--can", "sim", "sdo", "read", "1", "0x1000", "0"}, 0, "262144\n", ""},
         BusCase{"LongerValuesAsHexByDefault", {"sdo", "read", "1", "4105", "0", "--can", "sim"}, 0,
                 "4B 52 56 20 62 6F 61 72 64 20 72 65 76 2E 20 33\n", ""},
