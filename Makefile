@@ -64,6 +64,8 @@ bench: deps
 		echo "== $$b"; QT_QPA_PLATFORM=offscreen $$b --benchmark_counters_tabular=true; done
 	@echo "== tervix-cli decode"
 	@scripts/bench-cli $(BENCH_BUILD)/cli/tervix-cli
+	@echo "== tervix-cli on the bus"
+	@scripts/bench-cli-bus $(BENCH_BUILD)
 
 # libFuzzer targets (clang 14, address and undefined-behaviour sanitizers),
 # each run for FUZZ_SECONDS; any crash, leak or sanitizer report fails.
