@@ -56,7 +56,10 @@ struct BusOptions {
     std::string serial; // --serial PATH
     unsigned kbit = 500;
     std::chrono::milliseconds timeout{1000};
+    AbortOrder abortOrder = AbortOrder::Unit;
     bool json = false;
+
+    SdoClientOptions Client() const { return {timeout, abortOrder}; }
 };
 
 constexpr std::string_view kAdapterHelp =
@@ -66,6 +69,8 @@ constexpr std::string_view kAdapterHelp =
     "  --serial PATH              a serial CAN adapter at PATH (e.g. /dev/ttyUSB0)\n"
     "  --rate KBIT                bus bit rate: 1000, 500 (default), 250, 125, 100, 50, 20, 10, 5\n"
     "  --sdo-timeout MS           how long each SDO answer is waited for (default 1000)\n"
+    "  --sdo-abort-order ORDER    unit (data byte 4 most significant, as the weighing\n"
+    "                             units send abort codes; default) or standard (CiA 301)\n"
     "  --json                     machine-readable output\n";
 
 constexpr std::string_view kExitHelp =
@@ -363,6 +368,15 @@ std::optional<Words> SplitWords(CommandArgs args, BusOptions& options, std::stri
             options.json = true;
         } else if (a == "--listen") {
             w.listen = true;
+        } else if (a == "--sdo-abort-order") {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (*v != "unit" && *v != "standard") {
+                *error = "'" + std::string(*v) + "' is no value for --sdo-abort-order (unit or standard)";
+                return std::nullopt;
+            }
+            options.abortOrder = *v == "standard" ? AbortOrder::Standard : AbortOrder::Unit;
         } else if (a == "--eds") {
             const auto v = value();
             if (!v)
@@ -559,7 +573,7 @@ int RunSdo(const Words& w, const BusOptions& options, const CliStreams& io)
     std::optional<SdoResult> result;
     transfer.done = [&](const SdoResult& r) { result = r; };
     CanopenClient client([&](unsigned, const BusFrame& f, const SdoOutgoing&) { return bus->Send(f); },
-                         SdoClientOptions{options.timeout});
+                         options.Client());
     client.Queue(*node, std::move(transfer), DefaultClock().Now());
     // The client ends every transfer by itself; the limit only guards a node
     // that keeps answering segments without end.
@@ -799,7 +813,7 @@ int RunScanOrInfo(bool scan, const Words& w, BusOptions options, std::optional<s
                 sendError = sent.error();
             return sent;
         },
-        SdoClientOptions{options.timeout});
+        options.Client());
     std::vector<NodeReport> reports(last - first + 1);
     std::size_t next = 0, running = 0, finished = 0;
     std::function<void()> startMore = [&] {
@@ -1041,7 +1055,8 @@ int RunBus(CommandArgs args, const CliStreams& io)
     std::vector<std::string_view> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view a = args[i];
-        const bool takesValue = a == "--can" || a == "--serial" || a == "--rate" || a == "--sdo-timeout";
+        const bool takesValue =
+            a == "--can" || a == "--serial" || a == "--rate" || a == "--sdo-timeout" || a == "--sdo-abort-order";
         if (!command && !a.starts_with('-')) {
             command = a;
             continue;

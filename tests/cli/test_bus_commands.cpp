@@ -70,6 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "", ""},
         BusCase{"MissingObjectIsAnAbort", {"--can", "sim", "sdo", "read", "1", "0x3000", "0"}, kExitAbort, "",
                 "06020000 Object does not exist in the object dictionary"},
+        // A node that lays abort codes out as CiA 301 does, read that way.
+        BusCase{"AbortInTheStandardsOrder",
+                {"--can", "sim:order=standard", "--sdo-abort-order", "standard", "sdo", "read", "1", "0x3000", "0"},
+                kExitAbort, "", "06020000 Object does not exist in the object dictionary"},
         BusCase{"SilentNodeTimesOut", {"--can", "sim", "--sdo-timeout", "50", "sdo", "read", "5", "0x1000", "0"},
                 kExitTimeout, "", "no answer from node 5 for 0x1000 sub 0 within 50 ms"},
         BusCase{"ValueBeyondItsTypeSendsNothing",
@@ -125,7 +129,7 @@ int RunBusLine(std::vector<std::string_view> args, std::string* out = nullptr)
 // tervix-sim in a process of its own on a pseudo-terminal, reached at a link.
 class SimOnPty : public ::testing::Test {
 protected:
-    void SetUp() override
+    void Start(const char* options = "node=1")
     {
         link_ = std::filesystem::temp_directory_path() / ("tervix-cli-bus-" + std::to_string(::getpid()));
         int pipeFds[2];
@@ -134,7 +138,7 @@ protected:
         ASSERT_GE(pid_, 0);
         if (pid_ == 0) {
             ::dup2(pipeFds[1], STDOUT_FILENO);
-            ::execl(TERVIX_SIM_PATH, "tervix-sim", "--pty", "--link", link_.c_str(), nullptr);
+            ::execl(TERVIX_SIM_PATH, "tervix-sim", "--pty", "--link", link_.c_str(), "--options", options, nullptr);
             ::_exit(127);
         }
         ::close(pipeFds[1]);
@@ -156,16 +160,43 @@ protected:
     pid_t pid_ = -1;
 };
 
-// The node keeps what was written: a text written segmented reads back whole,
-// through the serial adapter's framing at both ends.
-TEST_F(SimOnPty, TextWrittenBySdoReadsBack)
+// Through the serial adapter's framing at both ends: the node keeps what was
+// written, expedited or segmented; it aborts what it lacks; a scan finds it
+// alone; its units' statistics come.
+TEST_F(SimOnPty, CommandsReadWriteScanAndWatchTheNode)
 {
+    Start();
     const std::string link = link_.string();
-    ASSERT_EQ(RunBusLine({"--serial", link, "nmt", "start", "1"}), 0);
-    ASSERT_EQ(RunBusLine({"--serial", link, "sdo", "write", "1", "0x2000", "0", "twenty characters ok", "--type", "string"}), 0);
     std::string out;
-    ASSERT_EQ(RunBusLine({"--serial", link, "sdo", "read", "1", "0x2000", "0", "--type", "string"}, &out), 0);
+    EXPECT_EQ(RunBusLine({"--serial", link, "nmt", "start", "1"}), 0);
+    EXPECT_EQ(RunBusLine({"--serial", link, "sdo", "write", "1", "0x2100", "1", "3100"}), 0);
+    EXPECT_EQ(RunBusLine({"--serial", link, "sdo", "read", "1", "0x2100", "1"}, &out), 0);
+    EXPECT_EQ(out, "3100\n");
+    EXPECT_EQ(RunBusLine({"--serial", link, "sdo", "write", "1", "0x2000", "0", "twenty characters ok", "--type", "string"}), 0);
+    EXPECT_EQ(RunBusLine({"--serial", link, "sdo", "read", "1", "0x2000", "0", "--type", "string"}, &out), 0);
     EXPECT_EQ(out, "twenty characters ok\n");
+    std::istringstream in;
+    std::ostringstream o, err;
+    EXPECT_EQ(RunCli(std::vector<std::string_view>{"--serial", link, "sdo", "read", "1", "0x3000", "0"}, {in, o, err},
+                     {RunBus, kBusHelp}),
+              kExitAbort);
+    EXPECT_EQ(RunBusLine({"--serial", link, "scan", "--nodes", "1-5", "--timeout", "50"}, &out), 0);
+    EXPECT_EQ(out.substr(0, 7), "node 1 ");
+    EXPECT_NE(out.find("\n1 node answered of 5 asked\n"), std::string::npos) << out;
+    EXPECT_EQ(RunBusLine({"--serial", link, "units", "1", "--seconds", "0.5", "--stats"}, &out), 0);
+    for (const char* row : {"\n   0 ", "\n   1 ", "\n   2 ", "\n   3 "})
+        EXPECT_NE(out.find(row), std::string::npos) << row << out;
+}
+
+TEST_F(SimOnPty, AnAnswerLaterThanTheTimeOutIsNoAnswer)
+{
+    Start("node=1,delay=300");
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(std::vector<std::string_view>{"--serial", link_.string(), "--sdo-timeout", "100", "sdo", "read", "1",
+                                                   "0x1000", "0"},
+                     {in, out, err}, {RunBus, kBusHelp}),
+              kExitTimeout);
 }
 
 // The program itself, as a technician runs it.
