@@ -40,7 +40,9 @@ void WriteMainHelp(std::ostream& out, const BusCommands& bus)
     out << bus.help;
     if (bus.run)
         out << "\nThe bus commands take the adapter options --can, --serial, --rate and\n"
-            << "--sdo-timeout (see their --help), e.g. tervix-cli --can sim sdo read 1 0x1008 0 --type string\n";
+            << "--sdo-timeout (see their --help), e.g. tervix-cli --can sim sdo read 1 0x1008 0 --type string\n"
+            << "They also exit with 4 when the adapter cannot be opened or a frame did not go\n"
+            << "out, 5 when the node aborted the transfer and 6 when no answer came in time.\n";
     out << "\nExit status: 0 success, 1 usage error, 2 input cannot be opened (or is\n"
         << "of another kind), 3 read or write error; see each command's help.\n";
 }
