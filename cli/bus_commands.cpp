@@ -5,6 +5,7 @@
 #include "candump_writer.h"
 #include "canopen_client.h"
 #include "eds_reader.h"
+#include "json_text.h"
 #include "sdo_texts.h"
 #include "frame_naming.h"
 #include "unit_boxes.h"
@@ -174,17 +175,12 @@ std::optional<std::vector<std::uint8_t>> ValueBytes(std::string_view text, const
     return bytes;
 }
 
+// "4B 52 56": the log's hex dump without its leading blank.
 std::string HexBytes(ByteView bytes)
 {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string s;
-    for (std::uint8_t b : bytes) {
-        if (!s.empty())
-            s.push_back(' ');
-        s.push_back(kDigits[b >> 4]);
-        s.push_back(kDigits[b & 15]);
-    }
-    return s;
+    AppendHexDump(s, bytes);
+    return s.empty() ? s : s.substr(1);
 }
 
 // A read's bytes as `type` gives them; a number takes its width's bytes
@@ -215,20 +211,9 @@ std::string ValueText(ByteView bytes, const ValueType& type)
 
 std::string JsonString(std::string_view s)
 {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04X", c);
-            out += buffer;
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    return out + "\"";
+    std::string out;
+    AppendJsonString(out, s);
+    return out;
 }
 
 // --- The bus ---------------------------------------------------------------------------
@@ -315,6 +300,16 @@ private:
     ReceiveRing ring_;
     Handler handler_;
 };
+
+// The bus, or nothing after saying on standard error why not.
+std::unique_ptr<Bus> OpenBus(const BusOptions& options, std::string_view command, const CliStreams& io)
+{
+    std::string error;
+    auto bus = Bus::Open(options, &error);
+    if (!bus)
+        io.err << kProgramName << ' ' << command << ": " << error << '\n';
+    return bus;
+}
 
 // Polls the bus and moves the client on until `done`, a stop signal, or the
 // limit; false unless done.
@@ -464,12 +459,9 @@ int RunNmt(const Words& w, const BusOptions& options, const CliStreams& io)
     const std::optional<unsigned> node = NodeNumber(w.positional[1], true);
     if (!node)
         return UsageError(io, "nmt", "'" + std::string(w.positional[1]) + "' is no node (1..127 or all)");
-    std::string error;
-    auto bus = Bus::Open(options, &error);
-    if (!bus) {
-        io.err << kProgramName << " nmt: " << error << '\n';
+    auto bus = OpenBus(options, "nmt", io);
+    if (!bus)
         return kExitAdapter;
-    }
     const std::uint8_t data[] = {*command, static_cast<std::uint8_t>(*node)};
     const Status sent = bus->Send(MakeFrame(0x000, data));
     if (!sent) {
@@ -564,12 +556,9 @@ int RunSdo(const Words& w, const BusOptions& options, const CliStreams& io)
             return UsageError(io, "sdo", error); // nothing goes on the bus
         transfer = SdoDownload(objectIndex, subIndex, *bytes);
     }
-    std::string error;
-    auto bus = Bus::Open(options, &error);
-    if (!bus) {
-        io.err << kProgramName << " sdo: " << error << '\n';
+    auto bus = OpenBus(options, "sdo", io);
+    if (!bus)
         return kExitAdapter;
-    }
     std::optional<SdoResult> result;
     transfer.done = [&](const SdoResult& r) { result = r; };
     CanopenClient client([&](unsigned, const BusFrame& f, const SdoOutgoing&) { return bus->Send(f); },
@@ -799,12 +788,9 @@ int RunScanOrInfo(bool scan, const Words& w, BusOptions options, std::optional<s
             return UsageError(io, name, "'" + std::string(w.positional[0]) + "' is no node (1..127)");
         first = last = *node;
     }
-    std::string error;
-    auto bus = Bus::Open(options, &error);
-    if (!bus) {
-        io.err << kProgramName << ' ' << name << ": " << error << '\n';
+    auto bus = OpenBus(options, name, io);
+    if (!bus)
         return kExitAdapter;
-    }
     std::string sendError;
     CanopenClient client(
         [&](unsigned, const BusFrame& f, const SdoOutgoing&) {
@@ -902,13 +888,12 @@ int RunMonitor(const Words& w, const BusOptions& options, const WatchOptions& wa
             return kExitCannotOpen;
         }
     }
-    std::string error;
-    auto bus = Bus::Open(options, &error);
-    if (!bus) {
-        io.err << kProgramName << " monitor: " << error << '\n';
+    auto bus = OpenBus(options, "monitor", io);
+    if (!bus)
         return kExitAdapter;
-    }
     const TimePoint start = DefaultClock().Now();
+    // Recorded times: the program's clock put on the wall clock, taken once.
+    const auto wallOffset = std::chrono::system_clock::now().time_since_epoch() - start.time_since_epoch();
     std::string line, recorded;
     std::array<std::uint8_t, kMaxPacketSize> packet{};
     bool writeFailed = false;
@@ -933,11 +918,11 @@ int RunMonitor(const Words& w, const BusOptions& options, const WatchOptions& wa
         io.out.flush();
         writeFailed = !io.out;
         if (record.is_open()) {
-            const auto wall = std::chrono::system_clock::now() - (DefaultClock().Now() - at);
             recorded.clear();
-            AppendCandumpLine(recorded,
-                              std::chrono::duration_cast<std::chrono::microseconds>(wall.time_since_epoch()).count(),
-                              "rx", f);
+            AppendCandumpLine(
+                recorded,
+                std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch() + wallOffset).count(), "rx",
+                f);
             record << recorded;
         }
     };
@@ -975,12 +960,9 @@ int RunUnits(const Words& w, const BusOptions& options, const WatchOptions& watc
     const std::optional<unsigned> node = NodeNumber(w.positional[0], false);
     if (!node)
         return UsageError(io, "units", "'" + std::string(w.positional[0]) + "' is no node (1..127)");
-    std::string error;
-    auto bus = Bus::Open(options, &error);
-    if (!bus) {
-        io.err << kProgramName << " units: " << error << '\n';
+    auto bus = OpenBus(options, "units", io);
+    if (!bus)
         return kExitAdapter;
-    }
     const std::uint8_t start[] = {0x01, static_cast<std::uint8_t>(*node)};
     if (const Status sent = w.listen ? Status() : bus->Send(MakeFrame(0x000, start)); !sent) {
         io.err << kProgramName << " units: " << sent.error() << '\n';
