@@ -127,30 +127,6 @@ TEST_F(SerialBusTest, ReadsDataFramesWithTheirFlagsAndErrorFramesAsSuch)
                                             "181 l1 AA", "empty", "empty"));
 }
 
-// A plugin's time stamps are on the device's clock; they reach the channel on
-// the program's: the first at the time of its read, the next as far after it
-// as its stamp says. A frame without a stamp has no time of its own.
-TEST_F(SerialBusTest, TimeStampsArePutOnTheProgramsClock)
-{
-    tervix::ManualClock clock;
-    SerialBusDriver stamped(QStringLiteral("fake"), QStringLiteral("can0"), Factory(), {}, clock);
-    ASSERT_EQ(stamped.init(0x001C), DriverResult::Ok);
-    QCanBusFrame first(0x181, QByteArray::fromHex("01"));
-    first.setTimeStamp(QCanBusFrame::TimeStamp(1700000000, 995000));
-    QCanBusFrame second(0x182, QByteArray::fromHex("02"));
-    second.setTimeStamp(QCanBusFrame::TimeStamp(1700000001, 5000));
-    device->Arrive({first, second, QCanBusFrame(0x183, QByteArray::fromHex("03"))});
-
-    const tervix::TimePoint start = clock.Now();
-    std::vector<std::optional<tervix::TimePoint>> times;
-    ReceivedFrame f;
-    while (stamped.read(f) == DriverResult::Ok) {
-        times.push_back(f.at);
-        clock.Advance(std::chrono::milliseconds(25));
-    }
-    EXPECT_THAT(times, ::testing::ElementsAre(start, start + std::chrono::milliseconds(10), std::nullopt));
-}
-
 // Stamps in ms on the device's clock, the program's clock in ms when each is
 // read, and the time the frame gets on the program's clock.
 struct MapStep {
