@@ -2,6 +2,9 @@
 // a process of its own, as on a test bench.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,6 +36,20 @@ CliRun Cli(const std::string& arguments)
     return r;
 }
 
+// Whether something listens on the virtual bus's port (35468 on loopback).
+bool BusServerUp()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(35468);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool up = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return up;
+}
+
 // tervix-sim on the virtual bus with node options; gone with the fixture.
 class SimOnVirtualBus : public ::testing::Test {
 protected:
@@ -44,6 +61,10 @@ protected:
             ::execl(TERVIX_SIM_PATH, "tervix-sim", "--can", "virtualcan:can0", "--options", options, nullptr);
             ::_exit(127);
         }
+        // The simulator must hold the bus's server: a command started first
+        // would, and take the bus away from the simulator when it ends.
+        for (int i = 0; i < 50 && !BusServerUp(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
         // Up once it answers its device type.
         for (int i = 0; i < 50; ++i) {
             if (Cli("--sdo-timeout 1000 sdo read 1 0x1000 0").status == 0)
