@@ -5,6 +5,11 @@
 // the initiate. Target: at most 1.2 times that, so no segment waits longer
 // than the answer it follows.
 //
+// A backup of four units (every page row, the standard objects and what the
+// example EDS adds) and a restore of all its writable values against
+// tervix-sim: each step is queued from the end of the one before, so the job
+// takes its steps times one round trip, the same 1.2 target.
+//
 // Two partners: the node inside the program behind the USB channel (it
 // answers within the poll tick that carries the request, so a whole
 // transfer can pass in one tick), and tervix-sim in a process of its own on
@@ -15,6 +20,7 @@
 #include "no_serial_ports.h"
 #include "recording_message_sink.h"
 #include "sim_channel.h"
+#include "unit_job.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -112,7 +118,56 @@ void BM_KibibyteInProgram(benchmark::State& state)
 }
 BENCHMARK(BM_KibibyteInProgram)->Iterations(3)->Unit(benchmark::kMillisecond);
 
-void BM_KibibyteOverSerialLink(benchmark::State& state)
+// Runs a job on the event loop; its duration in milliseconds.
+double RunJob(tervix::UnitJob& job)
+{
+    QEventLoop loop;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    job.Start(tervix::DefaultClock().Now());
+    while (job.Running())
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    return double(elapsed.nsecsElapsed()) / 1e6;
+}
+
+void MeasureBackupAndRestore(benchmark::State& state, TForm1& form)
+{
+    const std::string examples = TERVIX_EXAMPLES_DIR;
+    const tervix::ConfigFileLoad load = tervix::LoadConfigFile(examples + "/Tervix.conf");
+    std::error_code ec;
+    const auto tree = tervix::ReadEdsFile(examples + "/Quorbit.eds", ec);
+    if (!load.ok || !tree) {
+        state.SkipWithError("the example files did not read");
+        return;
+    }
+    const tervix::EdsObjects eds(*tree);
+    const auto plan = tervix::BackupPlan(tervix::ReadConfiguration(load.lines).pages, {0, 1, 2, 3}, &eds);
+    double roundTripMs = 0, backupMs = 0, restoreMs = 0;
+    std::size_t backupSteps = 0, restoreSteps = 0;
+    for (auto _ : state) {
+        roundTripMs = ChainedRoundTrip(form, 100);
+        auto backup = tervix::UnitJob::Backup(form.Canopen(), 1, plan, {}, nullptr);
+        backupMs = RunJob(*backup);
+        backupSteps = backup->Steps();
+        auto restore = tervix::UnitJob::Restore(form.Canopen(), 1, backup->Result(), &eds,
+                                                tervix::RestoreOptions{true, false, false}, nullptr);
+        restoreMs = RunJob(*restore);
+        restoreSteps = restore->Steps();
+        if (roundTripMs <= 0 || backup->Failures() != 0 || !restore->Refusal().empty())
+            state.SkipWithError("a job did not end well");
+    }
+    state.counters["round_trip_ms"] = roundTripMs;
+    state.counters["backup_steps"] = double(backupSteps);
+    state.counters["backup_ms"] = backupMs;
+    state.counters["backup_x_ideal"] = backupMs / (double(backupSteps) * roundTripMs);
+    state.counters["restore_steps"] = double(restoreSteps);
+    state.counters["restore_ms"] = restoreMs;
+    state.counters["restore_x_ideal"] = restoreMs / (double(restoreSteps) * roundTripMs);
+    state.counters["target_x"] = kGapTarget;
+}
+
+// tervix-sim on a pseudo-terminal as COM5 of a window; `measure` runs on it.
+void OverSerialLink(benchmark::State& state, void (*measure)(benchmark::State&, TForm1&))
 {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("sim-pty"));
@@ -133,12 +188,23 @@ void BM_KibibyteOverSerialLink(benchmark::State& state)
         if (!form.Comm()->PortChange().ok())
             state.SkipWithError("COM5 did not open");
         else
-            Measure(state, form);
+            measure(state, form);
     }
     sim.terminate();
     sim.waitForFinished(5000);
 }
+
+void BM_KibibyteOverSerialLink(benchmark::State& state)
+{
+    OverSerialLink(state, Measure);
+}
 BENCHMARK(BM_KibibyteOverSerialLink)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+void BM_UnitBackupAndRestoreOverSerialLink(benchmark::State& state)
+{
+    OverSerialLink(state, MeasureBackupAndRestore);
+}
+BENCHMARK(BM_UnitBackupAndRestoreOverSerialLink)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

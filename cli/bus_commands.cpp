@@ -1,4 +1,5 @@
 #include "bus_commands.h"
+#include "bus_internal.h"
 
 #include "bit_rates.h"
 #include "can_backends.h"
@@ -46,24 +47,18 @@ const std::string_view kBusHelp =
     "  scan      which nodes answer, with device type, name and identity\n"
     "  info      a node's device type, name, versions, identity and heartbeat time\n"
     "  monitor   the frames on the bus, named, one line each (and a candump recording)\n"
-    "  units     each weighing unit's value and status word, and their statistics\n";
+    "  units     each weighing unit's value and status word, and their statistics\n"
+    "  backup    a node's settings into a device configuration file (DCF)\n"
+    "  restore   a device configuration file's settings written back to a node\n"
+    "  diff      (with NODE) a node's settings compared with a device configuration file\n";
 
 namespace {
 
 using namespace std::chrono_literals;
 
-struct BusOptions {
-    std::string can;    // --can BACKEND[:INTERFACE]; empty: --serial
-    std::string serial; // --serial PATH
-    unsigned kbit = 500;
-    std::chrono::milliseconds timeout{1000};
-    AbortOrder abortOrder = AbortOrder::Unit;
-    bool json = false;
+} // namespace
 
-    SdoClientOptions Client() const { return {timeout, abortOrder}; }
-};
-
-constexpr std::string_view kAdapterHelp =
+const std::string_view kAdapterHelp =
     "Adapter options (before or after the command):\n"
     "  --can BACKEND[:INTERFACE]  sim[:OPTIONS], a Qt SerialBus plugin such as socketcan:can0\n"
     "                             or virtualcan:can0, pcan-light[:LIBRARY]\n"
@@ -74,7 +69,7 @@ constexpr std::string_view kAdapterHelp =
     "                             units send abort codes; default) or standard (CiA 301)\n"
     "  --json                     machine-readable output\n";
 
-constexpr std::string_view kExitHelp =
+const std::string_view kExitHelp =
     "Exit status: 0 done, 1 usage error or a value that does not fit, 4 the adapter\n"
     "cannot be opened or a frame did not go out, 5 the node aborted the transfer,\n"
     "6 no answer in time, 128+N ended by signal N.\n";
@@ -100,6 +95,8 @@ std::optional<long long> ParseInteger(std::string_view text)
         return std::nullopt;
     return negative ? -static_cast<long long>(v) : static_cast<long long>(v);
 }
+
+namespace {
 
 // The value types of `sdo`: width in bytes (0: any) and whether signed.
 struct ValueType {
@@ -216,90 +213,7 @@ std::string JsonString(std::string_view s)
     return out;
 }
 
-// --- The bus ---------------------------------------------------------------------------
-
-// A CAN driver (--can) or a serial CAN adapter (--serial), read by polling.
-// No settle wait after opening: the command sends at once.
-class Bus {
-public:
-    using Handler = std::function<void(const BusFrame&, TimePoint)>;
-
-    static std::unique_ptr<Bus> Open(const BusOptions& options, std::string* error)
-    {
-        auto bus = std::unique_ptr<Bus>(new Bus);
-        if (!options.serial.empty()) {
-            bus->serial_ = std::make_unique<SerialLink>();
-            const Status opened = bus->serial_->open(QString::fromStdString(options.serial));
-            if (!opened) {
-                *error = opened.error();
-                return nullptr;
-            }
-            bus->ring_.SetHandler([raw = bus.get()](int slot) {
-                const ReceiveSlot& s = raw->ring_.Slot(slot);
-                if (s.isFrame && raw->handler_)
-                    raw->handler_(s.frame, s.at);
-            });
-            return bus;
-        }
-        QString why;
-        bus->driver_ = MakeCanDriver(QString::fromStdString(options.can), &why);
-        if (!bus->driver_) {
-            *error = why.toStdString();
-            return nullptr;
-        }
-        std::uint16_t code = 0;
-        for (const BitRateEntry& e : kBitRates)
-            if (e.bitsPerSecond == options.kbit * 1000)
-                code = e.code;
-        const DriverResult r = bus->driver_->init(code);
-        if (r != DriverResult::Ok) {
-            *error = "cannot open " + options.can + ": " + DriverResultName(r) + " (" +
-                     bus->driver_->statusText().toStdString() + ")";
-            return nullptr;
-        }
-        return bus;
-    }
-
-    Status Send(const BusFrame& frame)
-    {
-        if (serial_)
-            return serial_->Send(frame);
-        const DriverResult r = driver_->write(frame);
-        if (r == DriverResult::Ok)
-            return {};
-        return Status::Failed(std::string("CAN_Write failed (") + DriverResultName(r) + "): " +
-                              driver_->statusText().toStdString());
-    }
-
-    // Hands every frame that has arrived to `handler`.
-    void Poll(const Handler& handler)
-    {
-        QCoreApplication::processEvents();
-        if (serial_) {
-            handler_ = handler;
-            serial_->PollInto(ring_);
-            handler_ = nullptr;
-            return;
-        }
-        ReceivedFrame received;
-        for (int n = 0; n < 4096; ++n) {
-            received.at.reset();
-            const DriverResult r = driver_->read(received);
-            if (r == DriverResult::ErrorFrame)
-                continue;
-            if (r != DriverResult::Ok)
-                return;
-            handler(received.frame, received.at.value_or(DefaultClock().Now()));
-        }
-    }
-
-private:
-    Bus() = default;
-    std::unique_ptr<CanDriver> driver_;
-    std::unique_ptr<SerialLink> serial_;
-    ReceiveRing ring_;
-    Handler handler_;
-};
+} // namespace
 
 // The bus, or nothing after saying on standard error why not.
 std::unique_ptr<Bus> OpenBus(const BusOptions& options, std::string_view command, const CliStreams& io)
@@ -333,15 +247,6 @@ bool RunUntil(Bus& bus, CanopenClient* client, const std::function<bool()>& done
 }
 
 // --- Commands ----------------------------------------------------------------------------
-
-struct Words {
-    std::vector<std::string_view> positional;
-    std::optional<std::string_view> type;
-    std::optional<std::string_view> eds;
-    std::optional<long long> unit;
-    bool help = false;
-    bool listen = false;
-};
 
 // Splits the words into adapter options (into `options`), the command's own
 // options and its positional words; a usage error's text in *error.
@@ -438,6 +343,8 @@ std::optional<unsigned> NodeNumber(std::string_view text, bool allowAll)
         return std::nullopt;
     return static_cast<unsigned>(*n);
 }
+
+namespace {
 
 constexpr std::string_view kNmtHelp = "Usage: tervix-cli [ADAPTER] nmt start|stop|preop|reset|reset-comm NODE|all\n\n"
                                       "Sends one NMT command to node NODE (1..127), or to all nodes.\n\n";
@@ -1047,23 +954,33 @@ int RunBus(CommandArgs args, const CliStreams& io)
         if (takesValue && i + 1 < args.size())
             rest.push_back(args[++i]);
     }
-    static constexpr std::array<std::string_view, 6> kKnown = {"nmt", "sdo", "scan", "info", "monitor", "units"};
+    static constexpr std::array<std::string_view, 9> kKnown = {"nmt",   "sdo",    "scan",    "info", "monitor",
+                                                               "units", "backup", "restore", "diff"};
     if (!command || std::find(kKnown.begin(), kKnown.end(), *command) == kKnown.end())
         return kNotABusCommand;
     // The commands' own options: scan's --nodes and --timeout; monitor's and
     // units' --seconds, --record, --node and --stats.
+    // backup's and restore's --units, -o, --conf, --all, --force, --dry-run.
     std::optional<std::string_view> nodes, timeout, seconds, record, node;
     bool stats = false;
+    UnitOptions unit;
     for (auto it = rest.begin(); it != rest.end();) {
-        std::optional<std::string_view>* into = *it == "--nodes"     ? &nodes
-                                                : *it == "--timeout" ? &timeout
-                                                : *it == "--seconds" ? &seconds
-                                                : *it == "--record"  ? &record
-                                                : *it == "--node"    ? &node
-                                                                     : nullptr;
+        std::optional<std::string_view>* into = *it == "--nodes"                      ? &nodes
+                                                : *it == "--timeout"                  ? &timeout
+                                                : *it == "--seconds"                  ? &seconds
+                                                : *it == "--record"                   ? &record
+                                                : *it == "--node"                     ? &node
+                                                : *it == "--units"                    ? &unit.units
+                                                : *it == "-o" || *it == "--output"    ? &unit.output
+                                                : *it == "--conf"                     ? &unit.conf
+                                                                                      : nullptr;
+        bool* flag = *it == "--all" ? &unit.all : *it == "--force" ? &unit.force : *it == "--dry-run" ? &unit.dryRun : nullptr;
         if (into && it + 1 != rest.end()) {
             *into = *(it + 1);
             it = rest.erase(it, it + 2);
+        } else if (flag) {
+            *flag = true;
+            it = rest.erase(it);
         } else if (*it == "--stats") {
             stats = true;
             it = rest.erase(it);
@@ -1093,7 +1010,14 @@ int RunBus(CommandArgs args, const CliStreams& io)
         if (!watch.node)
             return UsageError(io, *command, "'" + std::string(*node) + "' is no node (1..127)");
     }
+    const bool unitCommand = *command == "backup" || *command == "restore" || *command == "diff";
+    if ((unit.units || unit.output || unit.conf) && *command != "backup")
+        return UsageError(io, *command, "--units, -o and --conf belong to backup");
+    if ((unit.all || unit.force || unit.dryRun) && *command != "restore")
+        return UsageError(io, *command, "--all, --force and --dry-run belong to restore");
     const std::optional<Words> words = SplitWords(rest, options, &error);
+    if (*command == "diff" && (!words || (!words->help && !IsUnitCommand(*command, words->positional))))
+        return kNotABusCommand; // two files: the file command
     if (!words)
         return UsageError(io, *command, error);
     // Qt SerialBus and SerialPort need an application object; one made by a
@@ -1104,6 +1028,8 @@ int RunBus(CommandArgs args, const CliStreams& io)
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance())
         app = std::make_unique<QCoreApplication>(argc, argv);
+    if (unitCommand)
+        return RunUnitCommand(*command, *words, options, unit, io);
     if (*command == "scan" || *command == "info")
         return RunScanOrInfo(*command == "scan", *words, options, nodes, timeout, io);
     if (*command == "monitor")

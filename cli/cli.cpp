@@ -27,6 +27,7 @@ constexpr std::array kCommands = {
     Command{"decode", "name the frames of a candump log or a serial adapter's byte stream", RunDecode},
     Command{"conf", "show what a configuration file gives the parameter pages and function buttons", RunConf},
     Command{"eds", "print the object tree an EDS file gives the object page", RunEds},
+    Command{"diff", "compare the settings two device configuration files (DCF) hold", RunDiff},
 };
 
 void WriteMainHelp(std::ostream& out, const BusCommands& bus)
@@ -106,12 +107,13 @@ int RunCli(std::span<const std::string_view> args, const CliStreams& io, const B
         WriteMainHelp(text, bus);
         return WriteHelp(io, {}, text.str());
     }
-    for (const Command& c : kCommands)
-        if (c.name == first)
-            return c.run(args.subspan(1), io);
+    // The bus commands first: diff with a node number is one of them.
     if (bus.run)
         if (const int status = bus.run(args, io); status != -1)
             return status;
+    for (const Command& c : kCommands)
+        if (c.name == first)
+            return c.run(args.subspan(1), io);
     if (first.starts_with('-'))
         return UsageError(io, {}, "unknown option '" + std::string(first) + "'");
     return UsageError(io, {}, "unknown command '" + std::string(first) + "'");

@@ -14,6 +14,7 @@ enum ExitStatus : int {
     kExitUsage = 1,      // unknown command or option, missing argument
     kExitCannotOpen = 2, // the input cannot be opened, or none of it is of the kind read
     kExitIoError = 3,    // reading the input or writing the output failed
+    kExitDiffers = 7,    // diff: the two sides hold different settings
 };
 
 struct CliStreams {

@@ -4,10 +4,13 @@
 #pragma once
 
 #include "cli.h"
+#include "dcf.h"
 
 #include <span>
 #include <string>
 #include <string_view>
+#include <optional>
+#include <vector>
 
 namespace tervix::cli {
 
@@ -24,6 +27,15 @@ struct Command {
 int RunDecode(CommandArgs args, const CliStreams& io);
 int RunConf(CommandArgs args, const CliStreams& io);
 int RunEds(CommandArgs args, const CliStreams& io);
+int RunDiff(CommandArgs args, const CliStreams& io);
+
+// What diff and the bus commands backup, diff NODE and restore share: a
+// device configuration file or an EDS read, or nothing after saying why on
+// standard error; a comparison printed, with diff's exit status.
+std::optional<DcfDocument> LoadDcf(std::string_view path, std::string_view command, const CliStreams& io);
+std::optional<EdsObjects> LoadEdsObjects(std::string_view path, std::string_view command, const CliStreams& io);
+int PrintComparison(const std::vector<CompareRow>& rows, bool json, const CliStreams& io);
+std::string_view DiffHelp();
 
 // Writes a help text; when that fails, says so on standard error (with the
 // system's reason) and returns kExitIoError.

@@ -69,27 +69,154 @@ std::string EDSNode::Text() const
 
 namespace {
 
-std::string_view KeyValue(const EDSNode& node, std::string_view key)
+const std::string_view* KeyLine(const EDSNode& node, std::string_view key)
 {
-    for (const std::string_view line : node.Lines) {
+    for (const std::string_view& line : node.Lines) {
         const std::size_t equals = line.find('=');
         if (equals != std::string_view::npos &&
             EqualsIgnoringAsciiCase(TrimBlanks(line.substr(0, equals)), key))
-            return TrimBlanks(line.substr(equals + 1));
+            return &line;
     }
-    return {};
+    return nullptr;
 }
 
 } // namespace
 
+std::string_view EdsKeyValue(const EDSNode& node, std::string_view key)
+{
+    const std::string_view* line = KeyLine(node, key);
+    return line ? TrimBlanks(line->substr(line->find('=') + 1)) : std::string_view{};
+}
+
+bool EdsHasKey(const EDSNode& node, std::string_view key)
+{
+    return KeyLine(node, key) != nullptr;
+}
+
 std::string_view ParameterName(const EDSNode& node)
 {
-    return KeyValue(node, "ParameterName");
+    return EdsKeyValue(node, "ParameterName");
 }
 
 EdsLimits Limits(const EDSNode& node)
 {
-    return {KeyValue(node, "LowLimit"), KeyValue(node, "HighLimit")};
+    return {EdsKeyValue(node, "LowLimit"), EdsKeyValue(node, "HighLimit")};
+}
+
+bool EdsNamesEqual(std::string_view a, std::string_view b)
+{
+    return EqualsIgnoringAsciiCase(a, b);
+}
+
+namespace {
+
+// All of `text` as hex digits, 1 to `maxDigits` of them.
+std::optional<std::uint32_t> HexDigits(std::string_view text, std::size_t maxDigits)
+{
+    if (text.empty() || text.size() > maxDigits)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0)
+            return std::nullopt;
+        value = value * 16u + static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
+// An unsigned number in decimal, 0x hex or leading-0 octal.
+std::optional<std::uint64_t> UnsignedNumber(std::string_view text)
+{
+    unsigned base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (text.size() > 1 && text[0] == '0') {
+        base = 8;
+        text.remove_prefix(1);
+    }
+    if (text.empty())
+        return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        const int digit = HexDigitValue(c);
+        if (digit < 0 || static_cast<unsigned>(digit) >= base)
+            return std::nullopt;
+        if (value > (UINT64_MAX - static_cast<unsigned>(digit)) / base)
+            return std::nullopt;
+        value = value * base + static_cast<unsigned>(digit);
+    }
+    return value;
+}
+
+constexpr std::string_view kNodeIdWord = "$NODEID";
+
+} // namespace
+
+std::optional<EdsAddress> SectionAddress(std::string_view name)
+{
+    const std::size_t sub = FindSub(name);
+    if (sub == std::string_view::npos) {
+        const auto index = name.size() == 4 ? HexDigits(name, 4) : std::nullopt;
+        if (!index)
+            return std::nullopt;
+        return EdsAddress{static_cast<std::uint16_t>(*index), 0, false};
+    }
+    const auto index = sub == 4 ? HexDigits(name.substr(0, 4), 4) : std::nullopt;
+    const auto subIndex = HexDigits(name.substr(sub + 3), 2);
+    if (!index || !subIndex)
+        return std::nullopt;
+    return EdsAddress{static_cast<std::uint16_t>(*index), static_cast<std::uint8_t>(*subIndex), true};
+}
+
+std::optional<EdsNumber> EdsInteger(std::string_view text, std::optional<unsigned> nodeId)
+{
+    text = TrimBlanks(text);
+    // "$NODEID" on either side of a '+', or alone.
+    bool addNode = false;
+    if (text.size() >= kNodeIdWord.size() && EqualsIgnoringAsciiCase(text.substr(0, kNodeIdWord.size()), kNodeIdWord)) {
+        addNode = true;
+        text = TrimBlanks(text.substr(kNodeIdWord.size()));
+        if (text.empty())
+            text = "0";
+        else if (text.front() == '+')
+            text = TrimBlanks(text.substr(1));
+        else
+            return std::nullopt;
+    } else if (const std::size_t plus = text.rfind('+'); plus != std::string_view::npos && plus > 0 &&
+                                                       EqualsIgnoringAsciiCase(TrimBlanks(text.substr(plus + 1)), kNodeIdWord)) {
+        addNode = true;
+        text = TrimBlanks(text.substr(0, plus));
+    }
+    if (addNode && !nodeId)
+        return std::nullopt;
+    EdsNumber number;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        number.negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    const auto magnitude = UnsignedNumber(text);
+    if (!magnitude)
+        return std::nullopt;
+    number.magnitude = *magnitude;
+    if (addNode) {
+        if (number.negative) {
+            if (number.magnitude > *nodeId) {
+                number.magnitude -= *nodeId;
+            } else {
+                number.magnitude = *nodeId - number.magnitude;
+                number.negative = false;
+            }
+        } else {
+            if (number.magnitude > UINT64_MAX - *nodeId)
+                return std::nullopt;
+            number.magnitude += *nodeId;
+        }
+    }
+    if (number.magnitude == 0)
+        number.negative = false;
+    return number;
 }
 
 std::string_view EdsWarningText(EdsWarningKind kind)

@@ -61,9 +61,38 @@ struct EdsWarning {
     std::uint64_t count;
 };
 
-// The value of the node's first key line whose key is "ParameterName" in any
-// letter case, blanks around key and value dropped; empty when there is none.
+// The value of the node's first key line whose key is `key` in any letter
+// case, blanks around key and value dropped; empty when there is none.
+std::string_view EdsKeyValue(const EDSNode& node, std::string_view key);
+// Whether the node has such a key line, its value empty or not.
+bool EdsHasKey(const EDSNode& node, std::string_view key);
+// EdsKeyValue(node, "ParameterName").
 std::string_view ParameterName(const EDSNode& node);
+
+// The object a section's name addresses: "1018" (index, sub-index 0) or
+// "1018sub2" (sub-index in hex, "SUB" in any letter case); none for any
+// other name ("FileInfo", "1018sub", "10180").
+struct EdsAddress {
+    std::uint16_t index = 0;
+    std::uint8_t subIndex = 0;
+    bool isSub = false; // named as a sub-object
+};
+std::optional<EdsAddress> SectionAddress(std::string_view name);
+
+// An integer as EDS and DCF files write it: decimal, "0x" hex, octal after
+// a leading 0, an optional sign, and "$NODEID" (any letter case) added to
+// it on either side ("$NODEID+0x180", "0x180+$NODEID", "$NODEID"), blanks
+// around the parts allowed. Nothing when it does not read, when it names
+// $NODEID and no node is given, or when it leaves 64 bits.
+struct EdsNumber {
+    bool negative = false;
+    std::uint64_t magnitude = 0;
+    friend bool operator==(const EdsNumber&, const EdsNumber&) = default;
+};
+std::optional<EdsNumber> EdsInteger(std::string_view text, std::optional<unsigned> nodeId = std::nullopt);
+
+// Whether two section names or keys are equal, ASCII letter case ignored.
+bool EdsNamesEqual(std::string_view a, std::string_view b);
 
 // The values of the node's first "LowLimit" and "HighLimit" lines, read as
 // ParameterName is; empty where the node has none.
