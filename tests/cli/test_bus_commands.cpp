@@ -2,6 +2,7 @@
 // sim), tervix-sim on a pseudo-terminal (--serial) and as a whole process:
 // what they print, and their exit statuses.
 #include "bus_commands.h"
+#include "dcf.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -140,6 +142,7 @@ protected:
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
             ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
         }
     }
     std::filesystem::path link_;
@@ -180,6 +183,84 @@ TEST_F(SimOnPty, AnAnswerLaterThanTheTimeOutIsNoAnswer)
                                                    "0x1000", "0"},
                      {in, out, err}, {RunBus, kBusHelp}),
               kExitTimeout);
+}
+
+// Every ParameterValue of a file as Python's configparser reads it, one
+// "SECTION=VALUE" line each, and the commissioning section's NodeID.
+std::map<std::string, std::string> ReadByConfigParser(const std::string& path)
+{
+    const std::string command = "python3 -c '"
+                                "import configparser, sys\n"
+                                "c = configparser.ConfigParser(interpolation=None)\n"
+                                "c.optionxform = str.lower\n"
+                                "c.read(sys.argv[1])\n"
+                                "print(\"NodeID=\" + c[\"DeviceComissioning\"][\"nodeid\"])\n"
+                                "[print(s + \"=\" + c[s][\"parametervalue\"]) for s in c.sections() "
+                                "if \"parametervalue\" in c[s]]' '" +
+                                path + "'";
+    std::map<std::string, std::string> values;
+    FILE* p = ::popen(command.c_str(), "r");
+    char line[512];
+    while (p && std::fgets(line, sizeof line, p)) {
+        std::string text(line);
+        text.pop_back();
+        const std::size_t eq = text.find('=');
+        values[text.substr(0, eq)] = text.substr(eq + 1);
+    }
+    EXPECT_EQ(p ? ::pclose(p) : -1, 0);
+    return values;
+}
+
+int RunQuiet(std::vector<std::string_view> args, std::string* out = nullptr)
+{
+    std::istringstream in;
+    std::ostringstream o, err;
+    const int status = RunCli(args, {in, o, err}, {RunBus, kBusHelp});
+    if (out)
+        *out = o.str();
+    return status;
+}
+
+// Backup, a change, compare, restore and compare again through the whole
+// command line; the file holds what an independent INI reader finds.
+TEST_F(SimOnPty, BackupDiffRestoreThroughTheCommandLine)
+{
+    Start();
+    const std::string link = link_.string();
+    const std::string file = link + ".dcf";
+    const std::string eds = std::string(TERVIX_EXAMPLES_DIR) + "/Quorbit.eds";
+    const std::string conf = std::string(TERVIX_EXAMPLES_DIR) + "/Tervix.conf";
+    EXPECT_EQ(RunBusLine({"--serial", link, "backup", "1", "-o", file, "--eds", eds, "--conf", conf}), 0);
+
+    const auto python = ReadByConfigParser(file);
+    const auto ours = LoadDcf(file, "test", {std::cin, std::cout, std::cerr});
+    ASSERT_TRUE(ours);
+    EXPECT_EQ(python.at("NodeID"), "1");
+    std::size_t values = 0;
+    for (const tervix::DcfEntry& e : ours->entries)
+        if (e.value) {
+            ++values;
+            EXPECT_EQ(python.at(tervix::SectionName(e.index, e.subIndex, e.isSub)), *e.value);
+        }
+    EXPECT_EQ(python.size(), values + 1);
+    EXPECT_EQ(python.at("2101sub5"), "100");
+
+    EXPECT_EQ(RunBusLine({"--serial", link, "sdo", "write", "1", "0x2101", "5", "7"}), 0);
+    std::string out;
+    EXPECT_EQ(RunQuiet({"--serial", link, "diff", "1", file, "--eds", eds}, &out), kExitDiffers);
+    EXPECT_NE(out.find("2101sub5    Motion band                   100           7             differs\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\n1 difference in "), std::string::npos) << out;
+    EXPECT_EQ(RunBusLine({"--serial", link, "restore", "1", file, "--eds", eds}, &out), 0);
+    EXPECT_EQ(out.substr(0, out.find('\n')), "2101sub5  Motion band = 100: written and verified (unit held 7)");
+    EXPECT_EQ(RunBusLine({"--serial", link, "diff", "1", file, "--eds", eds}), 0);
+
+    // A node of two units has another device type: nothing is written.
+    TearDown();
+    Start("node=1,units=2");
+    EXPECT_EQ(RunQuiet({"--serial", link_.string(), "restore", "1", file, "--eds", eds}), 8);
+    std::filesystem::remove(file);
 }
 
 // The program itself, as a technician runs it.
