@@ -6,6 +6,7 @@
 #include "dcf.h"
 #include "json_text.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -32,7 +33,8 @@ files, else from CANopen for the standard objects and read/write for the
 parameter pages' rows.
 
   $ tervix-cli diff node1.dcf node2.dcf
-  2101sub5    Motion band                   5             7             differs
+  ...
+  2101sub5  Motion band  100  7  differs
   ...
   1 difference in 68 writable objects; 12 read-only objects listed apart
 
@@ -48,18 +50,35 @@ cannot be opened; with NODE also those of the bus commands (4 adapter).
 
 std::string Padded(std::string text, std::size_t width)
 {
-    if (text.size() < width)
-        text.append(width - text.size(), ' ');
-    else
-        text += ' ';
+    if (text.size() > width)
+        text = text.substr(0, width - 3) + "...";
+    text.append(width - text.size() + 2, ' ');
     return text;
 }
 
-void WriteRow(std::ostream& out, const CompareRow& r)
+// Column widths from what the rows hold: object, name, a, b.
+struct Widths {
+    std::size_t name = 4, a = 1, b = 1;
+};
+
+Widths ColumnWidths(const std::vector<CompareRow>& rows)
 {
-    out << Padded(SectionName(r.index, r.subIndex, r.isSub), 12)
-        << Padded(r.name, 30) << Padded(r.a ? *r.a : "-", 14) << Padded(r.b ? *r.b : "-", 14)
-        << (r.differs ? "differs" : "") << '\n';
+    constexpr std::size_t kMax = 40;
+    Widths w;
+    for (const CompareRow& r : rows) {
+        w.name = std::max(w.name, std::min(kMax, r.name.size()));
+        w.a = std::max(w.a, std::min(kMax, r.a ? r.a->size() : 1));
+        w.b = std::max(w.b, std::min(kMax, r.b ? r.b->size() : 1));
+    }
+    return w;
+}
+
+void WriteRow(std::ostream& out, const CompareRow& r, const Widths& w)
+{
+    std::string line = Padded(SectionName(r.index, r.subIndex, r.isSub), 8) + Padded(r.name, w.name) +
+                       Padded(r.a ? *r.a : "-", w.a);
+    line += r.differs ? Padded(r.b ? *r.b : "-", w.b) + "differs" : (r.b ? *r.b : "-");
+    out << line << '\n';
 }
 
 void AppendOptional(std::string& out, const std::optional<std::string>& v)
@@ -121,17 +140,18 @@ int PrintComparison(const std::vector<CompareRow>& rows, bool json, const CliStr
         out += "\n]}\n";
         io.out << out;
     } else {
+        const Widths widths = ColumnWidths(rows);
         std::size_t writable = 0;
         for (const CompareRow& r : rows)
             if (!r.readOnly) {
-                WriteRow(io.out, r);
+                WriteRow(io.out, r, widths);
                 ++writable;
             }
         if (writable != rows.size()) {
             io.out << "\nRead-only, not compared:\n";
             for (const CompareRow& r : rows)
                 if (r.readOnly)
-                    WriteRow(io.out, r);
+                    WriteRow(io.out, r, widths);
         }
         io.out << '\n' << differences << (differences == 1 ? " difference in " : " differences in ") << writable
                << " writable objects; " << rows.size() - writable << " read-only objects listed apart\n";
