@@ -5,6 +5,7 @@
 
 #include "can_backends.h"
 #include "usb2can.h"
+#include "version.h"
 
 #include <QCommandLineParser>
 #include <QEvent>
@@ -87,7 +88,7 @@ int main(int argc, char** argv)
         // No display needed: the parser prints and ends the program.
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("Tervix"));
-        QCoreApplication::setApplicationVersion(QStringLiteral("2.3"));
+        QCoreApplication::setApplicationVersion(QString::fromLatin1(tervix::kTervixVersion));
         QCommandLineParser parser;
         Describe(parser, options);
         parser.process(core);

@@ -1,13 +1,14 @@
 #include "tervix_application.h"
 
 #include "message_sink.h"
+#include "version.h"
 
 #include <QWidget>
 
 TervixApplication::TervixApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName("Tervix");
-    setApplicationVersion("2.3");
+    setApplicationVersion(QString::fromLatin1(tervix::kTervixVersion));
 }
 
 void ShowDefaultError(const QString& text)
