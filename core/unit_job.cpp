@@ -356,7 +356,7 @@ bool UnitJob::CheckIdentity()
         const DcfEntry* unit = result_.Find(id.index, id.subIndex);
         DcfEntry typed = *inFile;
         typed.dataType = unit->dataType;
-        const std::string want = CanonicalValue(typed, file_.commissioning.nodeId);
+        const std::string want = CanonicalValue(typed, node_);
         if (!unit->value) {
             refusal_ = "cannot read the unit's " + std::string(id.what) + " (" + unit->failure + ")";
             return false;
@@ -387,7 +387,7 @@ void UnitJob::PlanWrites()
         row.subIndex = typed.subIndex;
         row.isSub = typed.isSub;
         row.name = typed.name;
-        const auto bytes = DcfValueBytes(*typed.value, typed.dataType, file_.commissioning.nodeId);
+        const auto bytes = DcfValueBytes(*typed.value, typed.dataType, node_);
         const auto text = bytes ? DcfValueText(*bytes, typed.dataType, nullptr) : std::nullopt;
         if (!text) {
             row.value = *typed.value;

@@ -65,6 +65,7 @@ public:
                                             const EdsObjects* eds, Finished finished);
     // Checks device type, vendor and product, reads what the file would
     // write, writes what differs (or all) in page order and reads each back.
+    // $NODEID in the file's values is the node written to.
     static std::unique_ptr<UnitJob> Restore(CanopenClient& client, unsigned node, DcfDocument file,
                                             const EdsObjects* eds, RestoreOptions options, Finished finished);
 
