@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -105,14 +106,51 @@ bool WriteAtomically(const std::string& path, const std::string& text, std::stri
     return true;
 }
 
-// Runs the job to its end against the bus; false when a stop signal ended it.
-bool RunJob(Bus& bus, CanopenClient& client, UnitJob& job)
+using MakeJob = std::function<std::unique_ptr<UnitJob>(CanopenClient&)>;
+using UseJob = std::function<int(const UnitJob&)>;
+
+// Opens the bus, runs the job `make` builds to its end and hands it to
+// `use`, whose status is the command's; the adapter's or the signal's
+// status when the job could not run or end.
+int RunJobOnBus(const BusOptions& options, std::string_view command, const CliStreams& io, const MakeJob& make,
+                const UseJob& use)
 {
-    job.Start(DefaultClock().Now());
-    if (RunUntil(bus, &client, [&] { return !job.Running(); }, std::chrono::hours(24 * 365)))
-        return true;
-    job.Cancel(DefaultClock().Now());
-    return false;
+    auto bus = OpenBus(options, command, io);
+    if (!bus)
+        return kExitAdapter;
+    CanopenClient client([&bus](unsigned, const BusFrame& f, const SdoOutgoing&) { return bus->Send(f); },
+                         options.Client());
+    const std::unique_ptr<UnitJob> job = make(client);
+    job->Start(DefaultClock().Now());
+    if (!RunUntil(*bus, &client, [&] { return !job->Running(); }, std::chrono::hours(24 * 365))) {
+        job->Cancel(DefaultClock().Now());
+        return 128 + StopSignal();
+    }
+    if (!job->SendError().empty()) {
+        io.err << kProgramName << ' ' << command << ": " << job->SendError() << '\n';
+        return kExitAdapter;
+    }
+    return use(*job);
+}
+
+// The EDS (when given) and the device configuration file a command reads.
+struct Inputs {
+    std::optional<EdsObjects> eds;
+    DcfDocument file;
+    const EdsObjects* Eds() const { return eds ? &*eds : nullptr; }
+};
+
+std::optional<Inputs> LoadInputs(const Words& w, std::string_view file, std::string_view command,
+                                 const CliStreams& io)
+{
+    Inputs in;
+    if (w.eds && !(in.eds = LoadEdsObjects(*w.eds, command, io)))
+        return std::nullopt;
+    auto doc = LoadDcf(file, command, io);
+    if (!doc)
+        return std::nullopt;
+    in.file = std::move(*doc);
+    return in;
 }
 
 std::string ObjectName(std::uint16_t index, std::uint8_t sub, bool isSub)
@@ -137,6 +175,8 @@ void DateAndTime(DcfDocument& doc)
     doc.creationDate = date;
     doc.creationTime = time;
 }
+
+int WriteBackup(const UnitJob& job, unsigned node, const UnitOptions& u, bool json, const CliStreams& io);
 
 int RunBackup(const Words& w, const BusOptions& options, const UnitOptions& u, const CliStreams& io)
 {
@@ -163,22 +203,21 @@ int RunBackup(const Words& w, const BusOptions& options, const UnitOptions& u, c
         return kExitCannotOpen;
     }
 
-    auto bus = OpenBus(options, command, io);
-    if (!bus)
-        return kExitAdapter;
-    CanopenClient client([&bus](unsigned, const BusFrame& f, const SdoOutgoing&) { return bus->Send(f); },
-                         options.Client());
-    auto job = UnitJob::Backup(client, *node, BackupPlan(pages, *units, eds ? &*eds : nullptr),
-                               DcfCommissioning{*node, options.kbit, {}, {}}, nullptr);
-    if (!RunJob(*bus, client, *job))
-        return 128 + StopSignal();
-    if (!job->SendError().empty()) {
-        io.err << kProgramName << ' ' << command << ": " << job->SendError() << '\n';
-        return kExitAdapter;
-    }
-    DcfDocument doc = job->Result();
+    const auto plan = BackupPlan(pages, *units, eds ? &*eds : nullptr);
+    return RunJobOnBus(
+        options, command, io,
+        [&](CanopenClient& client) {
+            return UnitJob::Backup(client, *node, plan, DcfCommissioning{*node, options.kbit, {}, {}}, nullptr);
+        },
+        [&](const UnitJob& job) { return WriteBackup(job, *node, u, options.json, io); });
+}
+
+int WriteBackup(const UnitJob& job, unsigned node, const UnitOptions& u, bool json, const CliStreams& io)
+{
+    constexpr std::string_view command = "backup";
+    DcfDocument doc = job.Result();
     doc.createdBy = "Tervix " + std::string(kTervixVersion);
-    doc.description = "Settings of node " + std::to_string(*node) + ", units " + std::string(u.units.value_or("0-3"));
+    doc.description = "Settings of node " + std::to_string(node) + ", units " + std::string(u.units.value_or("0-3"));
     DateAndTime(doc);
     const std::string path(*u.output);
     std::string error;
@@ -195,7 +234,7 @@ int RunBackup(const Words& w, const BusOptions& options, const UnitOptions& u, c
         }
         if (e.failure == "write-only")
             continue;
-        if (options.json) {
+        if (json) {
             failed += failed.empty() ? "{\"object\": " : ", {\"object\": ";
             AppendJsonString(failed, ObjectName(e.index, e.subIndex, e.isSub));
             failed += ", \"name\": ";
@@ -208,17 +247,17 @@ int RunBackup(const Words& w, const BusOptions& options, const UnitOptions& u, c
                    << e.name << ": not read, " << e.failure << '\n';
         }
     }
-    if (options.json) {
+    if (json) {
         std::string out = "{\"file\": ";
         AppendJsonString(out, path);
-        out += ", \"node\": " + std::to_string(*node) + ", \"read\": " + std::to_string(read) + ", \"failed\": [" +
+        out += ", \"node\": " + std::to_string(node) + ", \"read\": " + std::to_string(read) + ", \"failed\": [" +
                failed + "]}\n";
         io.out << out;
     } else {
-        io.out << "node " << *node << ": " << read << " objects read, " << job->Failures() << " not read; written to "
+        io.out << "node " << node << ": " << read << " objects read, " << job.Failures() << " not read; written to "
                << path << '\n';
     }
-    return job->Failures() == 0 ? int{kExitOk} : int{kExitAbort};
+    return job.Failures() == 0 ? int{kExitOk} : int{kExitAbort};
 }
 
 int RunDiffNode(const Words& w, const BusOptions& options, const CliStreams& io)
@@ -227,26 +266,16 @@ int RunDiffNode(const Words& w, const BusOptions& options, const CliStreams& io)
     const auto node = NodeNumber(w.positional[0], false);
     if (w.positional.size() != 2)
         return UsageError(io, command, "diff NODE takes one FILE");
-    std::optional<EdsObjects> eds;
-    if (w.eds && !(eds = LoadEdsObjects(*w.eds, command, io)))
+    auto in = LoadInputs(w, w.positional[1], command, io);
+    if (!in)
         return kExitCannotOpen;
-    auto file = LoadDcf(w.positional[1], command, io);
-    if (!file)
-        return kExitCannotOpen;
-    auto bus = OpenBus(options, command, io);
-    if (!bus)
-        return kExitAdapter;
-    CanopenClient client([&bus](unsigned, const BusFrame& f, const SdoOutgoing&) { return bus->Send(f); },
-                         options.Client());
-    auto job = UnitJob::Compare(client, *node, std::move(*file), eds ? &*eds : nullptr, nullptr);
-    if (!RunJob(*bus, client, *job))
-        return 128 + StopSignal();
-    if (!job->SendError().empty()) {
-        io.err << kProgramName << ' ' << command << ": " << job->SendError() << '\n';
-        return kExitAdapter;
-    }
-    return PrintComparison(job->Comparison(), options.json, io);
+    return RunJobOnBus(
+        options, command, io,
+        [&](CanopenClient& client) { return UnitJob::Compare(client, *node, std::move(in->file), in->Eds(), nullptr); },
+        [&](const UnitJob& job) { return PrintComparison(job.Comparison(), options.json, io); });
 }
+
+int PrintRestore(const UnitJob& job, bool json, const CliStreams& io);
 
 int RunRestore(const Words& w, const BusOptions& options, const UnitOptions& u, const CliStreams& io)
 {
@@ -256,36 +285,32 @@ int RunRestore(const Words& w, const BusOptions& options, const UnitOptions& u, 
     const auto node = NodeNumber(w.positional[0], false);
     if (!node)
         return UsageError(io, command, "'" + std::string(w.positional[0]) + "' is no node (1..127)");
-    std::optional<EdsObjects> eds;
-    if (w.eds && !(eds = LoadEdsObjects(*w.eds, command, io)))
+    auto in = LoadInputs(w, w.positional[1], command, io);
+    if (!in)
         return kExitCannotOpen;
-    auto file = LoadDcf(w.positional[1], command, io);
-    if (!file)
-        return kExitCannotOpen;
-    auto bus = OpenBus(options, command, io);
-    if (!bus)
-        return kExitAdapter;
-    CanopenClient client([&bus](unsigned, const BusFrame& f, const SdoOutgoing&) { return bus->Send(f); },
-                         options.Client());
-    auto job = UnitJob::Restore(client, *node, std::move(*file), eds ? &*eds : nullptr,
-                                RestoreOptions{u.all, u.force, u.dryRun}, nullptr);
-    if (!RunJob(*bus, client, *job))
-        return 128 + StopSignal();
-    if (!job->SendError().empty()) {
-        io.err << kProgramName << ' ' << command << ": " << job->SendError() << '\n';
-        return kExitAdapter;
-    }
-    if (!job->Refusal().empty()) {
-        io.err << kProgramName << ' ' << command << ": refused, nothing written: " << job->Refusal()
+    return RunJobOnBus(
+        options, command, io,
+        [&](CanopenClient& client) {
+            return UnitJob::Restore(client, *node, std::move(in->file), in->Eds(),
+                                    RestoreOptions{u.all, u.force, u.dryRun}, nullptr);
+        },
+        [&](const UnitJob& job) { return PrintRestore(job, options.json, io); });
+}
+
+int PrintRestore(const UnitJob& job, bool json, const CliStreams& io)
+{
+    constexpr std::string_view command = "restore";
+    if (!job.Refusal().empty()) {
+        io.err << kProgramName << ' ' << command << ": refused, nothing written: " << job.Refusal()
                << " (--force writes anyway)\n";
         return kExitRefused;
     }
     std::array<std::size_t, 6> counts{};
-    std::string out = options.json ? "{\"rows\": [" : "";
-    for (const RestoreRow& r : job->Report()) {
+    std::string out = json ? "{\"rows\": [" : "";
+    for (const RestoreRow& r : job.Report()) {
         ++counts[static_cast<std::size_t>(r.outcome)];
         const std::string object = ObjectName(r.index, r.subIndex, r.isSub);
-        if (options.json) {
+        if (json) {
             out += out.back() == '[' ? "\n  {\"object\": " : ",\n  {\"object\": ";
             AppendJsonString(out, object);
             out += ", \"name\": ";
@@ -305,7 +330,7 @@ int RunRestore(const Words& w, const BusOptions& options, const UnitOptions& u, 
             out += line.str() + '\n';
         }
     }
-    if (options.json) {
+    if (json) {
         out += "\n]}\n";
     } else {
         std::string summary;
