@@ -96,26 +96,29 @@ std::string_view DiffHelp()
     return kHelp;
 }
 
-std::optional<DcfDocument> LoadDcf(std::string_view path, std::string_view command, const CliStreams& io)
+namespace {
+
+std::optional<EdsTree> ReadTree(std::string_view path, std::string_view command, const CliStreams& io)
 {
     std::error_code error;
-    const std::optional<EdsTree> tree = ReadEdsFile(std::filesystem::path(std::string(path)), error);
-    if (!tree) {
+    std::optional<EdsTree> tree = ReadEdsFile(std::filesystem::path(std::string(path)), error);
+    if (!tree)
         io.err << kProgramName << ' ' << command << ": cannot open '" << path << "': " << error.message() << '\n';
-        return std::nullopt;
-    }
-    return ReadDcf(*tree);
+    return tree;
+}
+
+} // namespace
+
+std::optional<DcfDocument> LoadDcf(std::string_view path, std::string_view command, const CliStreams& io)
+{
+    const auto tree = ReadTree(path, command, io);
+    return tree ? std::optional<DcfDocument>(ReadDcf(*tree)) : std::nullopt;
 }
 
 std::optional<EdsObjects> LoadEdsObjects(std::string_view path, std::string_view command, const CliStreams& io)
 {
-    std::error_code error;
-    const std::optional<EdsTree> tree = ReadEdsFile(std::filesystem::path(std::string(path)), error);
-    if (!tree) {
-        io.err << kProgramName << ' ' << command << ": cannot open '" << path << "': " << error.message() << '\n';
-        return std::nullopt;
-    }
-    return EdsObjects(*tree);
+    const auto tree = ReadTree(path, command, io);
+    return tree ? std::optional<EdsObjects>(EdsObjects(*tree)) : std::nullopt;
 }
 
 int PrintComparison(const std::vector<CompareRow>& rows, bool json, const CliStreams& io)
