@@ -8,6 +8,7 @@
 #include "message_sink.h"
 #include "status_bar.h"
 #include "tervix_application.h"
+#include "unit_backup_dialog.h"
 #include "unit_box.h"
 
 #include "MyComm.h"
@@ -137,7 +138,10 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
 
 TForm1::~TForm1()
 {
-    // The transport goes first: its poll must not reach a decoder being destroyed.
+    // A backup's job goes before the client it queues on; the transport
+    // before that: its poll must not reach a decoder being destroyed.
+    delete unitBackup_;
+    unitBackup_ = nullptr;
     delete comm_;
     comm_ = nullptr;
 }
@@ -224,6 +228,8 @@ void TForm1::FormCreate(Adapters& adapters)
     LogFileFolder();
     BuildParameterPages();
     LoadObjectTree();
+    unitBackup_ = new TUnitBackup(*this, messages_, clock_, bgParameters);
+    bgParameters->layout()->addWidget(unitBackup_);
 
     connect(cbxCANaddr, &QComboBox::currentTextChanged, this,
             [this](const QString& text) { decoder_->SetNode(ParseDecimal(text.toStdString())); });
@@ -624,6 +630,8 @@ void TForm1::Refresh(bool everything)
         parameters_->Flush();
     }
     ShowStaleUnits(now);
+    if (unitBackup_)
+        unitBackup_->ShowProgress();
     if (!statisticsShownAt_ || now - *statisticsShownAt_ >= kStatisticsInterval) {
         statisticsShownAt_ = now;
         ShowStatistics(now);

@@ -42,6 +42,7 @@ class TParameters;
 class TStatusBar;
 class TServiceObjects;
 class TUSB2CAN;
+class TUnitBackup;
 class TUnitBox;
 
 namespace tervix {
@@ -112,6 +113,8 @@ public:
     TDialogForm1* ValueDialog1() const { return dialog1_; }
     TDialogForm2* ValueDialog2() const { return dialog2_; }
     TDialogForm3* ValueDialog3() const { return dialog3_; }
+    // "Backup…", "Compare…" and "Restore…" under the parameter pages.
+    TUnitBackup* UnitBackup() const { return unitBackup_; }
 
     // Names, counts, logs and routes one received message (a packet or a
     // line of adapter text). Messages it raises are shown afterwards.
@@ -227,6 +230,7 @@ private:
     TDialogForm2* dialog2_ = nullptr;
     TDialogForm3* dialog3_ = nullptr;
     Recorder* recorder_ = nullptr;
+    TUnitBackup* unitBackup_ = nullptr;
     RecordFileAsker askRecordFile_;
     std::optional<tervix::TimePoint> findButtonChangedAt_;
     int lostNotice_ = 0; // the box saying the adapter is lost, while it is up

@@ -292,7 +292,7 @@ void MonitorDecoder::SdoSteps(ByteView message, TimePoint now)
         SdoAbort(message, now);
     else if (ClassifyMessage(message).kind == kTsdo)
         SdoRowAnswer(message, now);
-    if (key == kDeviceStatusKey)
+    if (key == kDeviceStatusKey && !sdoQuiet_)
         Message("SDO Error", SdoStatusText(DataByte(message, 4)));
 }
 
@@ -322,7 +322,7 @@ void MonitorDecoder::SdoAbort(ByteView message, TimePoint now)
 {
     // No message while a page is read; the row asked for fails when the
     // client hands its transfer back.
-    if (readAllCount_ != 0)
+    if (readAllCount_ != 0 || sdoQuiet_)
         return;
     if (ObjectKey(message) == kDeviceStatusKey) {
         Message("SDO Error", "SDO was rejected");

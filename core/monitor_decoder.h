@@ -93,6 +93,10 @@ public:
     void SetParameterPages(ParameterPages* pages) { pages_ = pages; }
     // Where SDO requests go (none: they are refused as not sent).
     void SetClient(CanopenClient* client) { client_ = client; }
+    // While a backup, compare or restore runs, its refusals and device-status
+    // reads are its own report's business: no "SDO Error" message and no
+    // device-status read of the decoder's.
+    void QuietSdoMessages(bool quiet) { sdoQuiet_ = quiet; }
     unsigned NodeNumber() const { return Node(); }
     int SubscribeSdoAnswers(AnswerHandler handler);
     int SubscribeTpdo3Answers(AnswerHandler handler);
@@ -214,6 +218,7 @@ private:
     std::uint32_t readAllCount_ = 0;
     int readAllSheet_ = 0;
     std::uint8_t readAllUnit_ = 0;
+    bool sdoQuiet_ = false;
     std::uint64_t readAllRun_ = 0;          // which page read a row's answer belongs to
     SdoTransferId readAllTransfer_ = 0;     // the row asked for
     SdoTransferId lastTransfer_ = 0;        // the one Transfer queued last

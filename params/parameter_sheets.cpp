@@ -187,6 +187,7 @@ TParameters::TParameters(QTabWidget* pageControl, const std::string& fileName)
     // Ignored lines go unsaid (tervix-cli conf lists them); a text cut short
     // is said once, as the rows and buttons are built from what was kept.
     const Configuration config = ReadConfiguration(lines_);
+    pages_ = config.pages;
     for (const std::string& cut : CutReports(lines_, config.buttons))
         loadWarning_ += u'\n' + QString::fromStdString(cut);
     if (!loadWarning_.isEmpty())

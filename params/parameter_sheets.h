@@ -94,6 +94,9 @@ public:
     const QString& LoadError() const { return loadError_; }
     const QString& LoadWarning() const { return loadWarning_; }
     const tervix::ConfigLines& ConfigLines() const { return lines_; }
+    // The rows the file gives each page (none when it was not read), sheet
+    // or no sheet: what a backup reads.
+    const std::array<tervix::PageSection, tervix::kPageCount>& Pages() const { return pages_; }
     int SheetCount() const { return sheetCount_; }
     TParamSheet* Sheet(int page) const; // null for a page without rows
     // The tab page that holds the object tree; null when nothing was loaded.
@@ -114,6 +117,7 @@ private:
 
     QTabWidget* pageControl_;
     tervix::ConfigLines lines_;
+    std::array<tervix::PageSection, tervix::kPageCount> pages_{};
     QString loadError_;
     QString loadWarning_;
     std::array<TParamSheet*, tervix::kPageCount> sheets_{};
