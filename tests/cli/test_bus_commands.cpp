@@ -259,6 +259,14 @@ TEST_F(SimOnPty, BackupDiffRestoreThroughTheCommandLine)
     EXPECT_EQ(out.substr(0, out.find('\n')), "2101sub5  Motion band = 100: written and verified (unit held 7)");
     EXPECT_EQ(RunBusLine({"--serial", link, "diff", "1", file, "--eds", eds}), 0);
 
+    // A backup that cannot write its file leaves the one there as it was.
+    std::filesystem::create_directory(file + ".tmp");
+    const std::uintmax_t size = std::filesystem::file_size(file);
+    EXPECT_EQ(RunQuiet({"--serial", link, "backup", "1", "-o", file, "--units", "0", "--eds", eds, "--conf", conf}),
+              kExitIoError);
+    EXPECT_EQ(std::filesystem::file_size(file), size);
+    std::filesystem::remove(file + ".tmp");
+
     // A node of two units has another device type: nothing is written.
     TearDown();
     Start("node=1,units=2");

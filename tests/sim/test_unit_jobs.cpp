@@ -212,6 +212,27 @@ INSTANTIATE_TEST_SUITE_P(
                      {0x20000000, RestoreOutcome::Verified}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Without an EDS every page row is read: the node refuses the write-only
+// command rows and has no unit 3 behind 2103; each failure keeps its abort.
+TEST(UnitJobs, RowsThatFailKeepTheirAbort)
+{
+    const Examples ex;
+    SimOptions three;
+    three.units = 3;
+    Wire w(three);
+    auto job = UnitJob::Backup(w.client, 1, BackupPlan(ex.pages, {0, 3}, nullptr), {}, nullptr);
+    w.Run(*job);
+    const DcfDocument& doc = job->Result();
+    EXPECT_EQ(doc.Find(0x2100, 15)->failure.substr(0, 14), "abort 06010001");
+    EXPECT_EQ(doc.Find(0x2103, 1)->failure.substr(0, 6), "abort ");
+    EXPECT_TRUE(doc.Find(0x2100, 1)->value);
+    std::size_t failed = 0;
+    for (const DcfEntry& e : doc.entries)
+        failed += e.value ? 0 : 1;
+    EXPECT_EQ(job->Failures(), failed);
+    EXPECT_EQ(failed, 1 + 42u); // unit 0's command row, all of unit 3's rows
+}
+
 TEST(UnitJobs, CancelStopsAtTheStepUnderWay)
 {
     const Examples ex;
