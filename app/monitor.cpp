@@ -8,6 +8,7 @@
 #include "message_sink.h"
 #include "status_bar.h"
 #include "tervix_application.h"
+#include "trend_window.h"
 #include "unit_backup_dialog.h"
 #include "unit_box.h"
 
@@ -17,6 +18,7 @@
 
 #include "bit_rates.h"
 #include "requests.h"
+#include "trend.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -99,6 +101,7 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
     BuildDataSheet();
     tsKRVData = new TDataPage(PageControl2);
     PageControl2->addTab(tsKRVData, QStringLiteral("KRV Data"));
+    BuildTrendButton();
     BuildParameterGroup();
     PageControl2->setCurrentWidget(tsKRVData);
 
@@ -196,6 +199,42 @@ void TForm1::BuildDataSheet()
     DataSheet->installEventFilter(this);
 }
 
+void TForm1::BuildTrendButton()
+{
+    // The value boxes fill the "CAN Data" page; its button sits in the
+    // corner of the page tabs while the page is in sight.
+    btTrend = new QPushButton(QStringLiteral("Trend\u2026"), PageControl2);
+    btTrend->setObjectName(QStringLiteral("btTrend"));
+    btTrend->setToolTip(QStringLiteral("Weight trend, stability and test sheet of chosen units"));
+    PageControl2->setCornerWidget(btTrend, Qt::TopRightCorner);
+    connect(btTrend, &QPushButton::clicked, this, [this] { OpenTrend(); });
+    const auto follow = [this] { btTrend->setVisible(PageControl2->currentWidget() == DataSheet); };
+    connect(PageControl2, &QTabWidget::currentChanged, this, follow);
+    follow();
+}
+
+void TForm1::OpenTrend(std::optional<unsigned> unit)
+{
+    if (!trendWindow_) {
+        trendWindow_ = new TTrendWindow(messages_, clock_, this);
+        connect(trendWindow_, &TTrendWindow::closed, this, [this] { trendStore_ = nullptr; });
+        if (const QScreen* screen = this->screen())
+            trendWindow_->move(screen->availableGeometry().topLeft() + QPoint(40, 30));
+    }
+    if (unit) {
+        trendWindow_->AddUnit(*unit);
+    } else if (trendWindow_->Units().empty()) {
+        const std::optional<long long> selected =
+            ParseDecimal(tsKRVData->UnitAddressBox()->currentText().toStdString());
+        const bool valid = selected && *selected >= 0 && *selected < kUnitBoxCount;
+        trendWindow_->AddUnit(valid ? unsigned(*selected) : 0u);
+    }
+    trendStore_ = &trendWindow_->Store();
+    trendWindow_->show();
+    trendWindow_->raise();
+    trendWindow_->activateWindow();
+}
+
 void TForm1::BuildParameterGroup()
 {
     auto* box = new QVBoxLayout(bgParameters);
@@ -219,6 +258,7 @@ void TForm1::FormCreate(Adapters& adapters)
     for (int n = 0; n < kUnitBoxCount; ++n) {
         auto* box = new TUnitBox(n, DataSheet);
         connect(box, &TUnitBox::clicked, this, &TForm1::UnitBoxClick);
+        connect(box, &TUnitBox::trendRequested, this, [this](int number) { OpenTrend(unsigned(number)); });
         UnitBoxes[static_cast<std::size_t>(n)] = box;
     }
     PlaceUnitBoxes();
@@ -587,8 +627,13 @@ void TForm1::Received(ByteView packet, const BusFrame* frame, TimePoint at)
     // The decoder first: an answer is logged and stored before the client
     // sends what it moves on to.
     decoder_->FrameReceived(packet, at);
-    if (frame)
+    if (frame) {
         canopen_->Receive(*frame, at);
+        // The trend keeps the TPDO1 of the node in "CAN Addr" while it is open.
+        if (trendStore_)
+            if (const std::optional<Tpdo1Sample> sample = ReadTpdo1(*frame, decoder_->NodeNumber()))
+                trendStore_->Add(*sample, at);
+    }
 }
 
 void TForm1::ShowPendingMessages()

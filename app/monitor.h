@@ -40,6 +40,7 @@ struct TFillCell;
 class TFunctions;
 class TParameters;
 class TStatusBar;
+class TTrendWindow;
 class TServiceObjects;
 class TUSB2CAN;
 class TUnitBackup;
@@ -48,6 +49,7 @@ class TUnitBox;
 namespace tervix {
 class ParameterPages;
 struct ReceiveSlot;
+class TrendStore;
 }
 
 class TForm1 : public QWidget {
@@ -115,6 +117,12 @@ public:
     TDialogForm3* ValueDialog3() const { return dialog3_; }
     // "Backup…", "Compare…" and "Restore…" under the parameter pages.
     TUnitBackup* UnitBackup() const { return unitBackup_; }
+    // Opens the trend window ("Trend…" on the "CAN Data" page), made on first
+    // use; with a unit ("Trend of unit N" of a value box), also chooses it.
+    // Without one, a window with no unit chosen yet gets the data page's unit.
+    void OpenTrend(std::optional<unsigned> unit = std::nullopt);
+    // Null until the trend was first opened.
+    TTrendWindow* TrendWindow() const { return trendWindow_; }
 
     // Names, counts, logs and routes one received message (a packet or a
     // line of adapter text). Messages it raises are shown afterwards.
@@ -172,6 +180,7 @@ private:
     void CreateTransport(Adapters& adapters);
     void WireDataPage();
     void PlaceUnitBoxes();
+    void BuildTrendButton();
     // FormCreate's steps for the parameter pages with the object-tree page,
     // the function buttons and value dialogs (monitor_params.cpp), and the
     // EDS load and the SDO dialog (monitor_od.cpp).
@@ -231,6 +240,9 @@ private:
     TDialogForm3* dialog3_ = nullptr;
     Recorder* recorder_ = nullptr;
     TUnitBackup* unitBackup_ = nullptr;
+    TTrendWindow* trendWindow_ = nullptr;
+    // Fed with each TPDO1 of the node while the trend window is open.
+    tervix::TrendStore* trendStore_ = nullptr;
     RecordFileAsker askRecordFile_;
     std::optional<tervix::TimePoint> findButtonChangedAt_;
     int lostNotice_ = 0; // the box saying the adapter is lost, while it is up
@@ -248,6 +260,7 @@ private:
     QLabel* lbInfo = nullptr;
     QPushButton* btFind = nullptr;
     QPushButton* btRecord = nullptr;
+    QPushButton* btTrend = nullptr;
     LogView* Memo1 = nullptr;
     QTimer* GuardTimer = nullptr;
     QTimer* WatchdogTimer = nullptr;

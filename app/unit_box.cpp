@@ -1,9 +1,13 @@
 #include "unit_box.h"
 
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
+
+#include <memory>
 
 #include <algorithm>
 
@@ -108,8 +112,29 @@ void TUnitBox::mousePressEvent(QMouseEvent* event)
     QFrame::mousePressEvent(event);
 }
 
+void TUnitBox::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    ShowMenu(menu, event->globalPos());
+}
+
+void TUnitBox::ShowMenu(QMenu& menu, const QPoint& globalPos)
+{
+    if (!menu.isEmpty())
+        menu.addSeparator();
+    QAction* trend = menu.addAction(QStringLiteral("Trend of unit %1").arg(number_));
+    trend->setObjectName(QStringLiteral("TrendAction"));
+    if (menu.exec(globalPos) == trend)
+        emit trendRequested(number_);
+}
+
 bool TUnitBox::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::ContextMenu && (watched == valueEdit_ || watched == statusEdit_)) {
+        const std::unique_ptr<QMenu> menu(static_cast<QLineEdit*>(watched)->createStandardContextMenu());
+        ShowMenu(*menu, static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    }
     // A click anywhere on the box selects its unit, the edits included.
     if (event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class QLabel;
+class QMenu;
 class QLineEdit;
 
 class TUnitBox : public QFrame {
@@ -33,13 +34,20 @@ public:
 
 signals:
     void clicked(TUnitBox* box);
+    // "Trend of unit N" in the box's context menu.
+    void trendRequested(int number);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    // The menu of a right click on the box, or on one of its texts (whose own
+    // copy actions come first).
+    void ShowMenu(QMenu& menu, const QPoint& globalPos);
+
     int number_;
     bool marked_ = false;
     bool stale_ = false;

@@ -132,15 +132,20 @@ inline void PutFloat(tervix::BusFrame& f, float v)
         f.data[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(u >> (8 * i));
 }
 
-// Weight frames of 32 units (nodes 1..32, unit number in data byte 6), each
-// with its own drifting value.
-inline std::vector<tervix::BusFrame> Tpdo1Frames(std::size_t count)
+// Who sends the weight frames: nodes 1..32 with one unit each, or node 1
+// (the window's "CAN Addr") hosting all 32 units.
+enum class Senders { NodePerUnit, OneNode };
+
+// Weight frames of 32 units (unit number in data byte 6), each with its own
+// drifting value.
+inline std::vector<tervix::BusFrame> Tpdo1Frames(std::size_t count, Senders senders = Senders::NodePerUnit)
 {
     std::vector<tervix::BusFrame> frames;
     frames.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const auto unit = static_cast<std::uint8_t>(i % 32);
-        tervix::BusFrame f = MakeFrame(0x181 + unit, {0, 0, 0, 0, 0x10, 0x00, unit, 0x01});
+        const std::uint32_t id = senders == Senders::OneNode ? 0x181u : 0x181u + unit;
+        tervix::BusFrame f = MakeFrame(id, {0, 0, 0, 0, 0x10, 0x00, unit, 0x01});
         PutFloat(f, 1000.0f + static_cast<float>(unit) * 37.5f + static_cast<float>(i / 32) * 0.125f);
         frames.push_back(f);
     }
@@ -178,9 +183,9 @@ inline std::vector<tervix::BusFrame> SdoFrames(std::size_t count)
 
 // The three kinds interleaved, as on a busy bus: two weight frames, then one
 // logged frame, then one answer.
-inline std::vector<tervix::BusFrame> MixedFrames(std::size_t count)
+inline std::vector<tervix::BusFrame> MixedFrames(std::size_t count, Senders senders = Senders::NodePerUnit)
 {
-    const auto tpdo = Tpdo1Frames(count / 2 + 1);
+    const auto tpdo = Tpdo1Frames(count / 2 + 1, senders);
     const auto logged = LoggedFrames(count / 4 + 1);
     const auto sdo = SdoFrames(count / 4 + 1);
     std::vector<tervix::BusFrame> frames;

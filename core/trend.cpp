@@ -33,7 +33,7 @@ std::optional<Tpdo1Sample> ReadTpdo1(const BusFrame& frame, unsigned node)
 void TrendSeries::Add(TimePoint at, float value, std::uint16_t status)
 {
     std::int64_t ns = at.time_since_epoch().count();
-    if (!points_.empty() && ns < points_.back().ns)
+    if (!Empty() && ns < points_.back().ns)
         ns = points_.back().ns;
     points_.push_back({ns, value, status});
 }
@@ -41,14 +41,27 @@ void TrendSeries::Add(TimePoint at, float value, std::uint16_t status)
 std::size_t TrendSeries::LowerBound(TimePoint t) const
 {
     const std::int64_t ns = t.time_since_epoch().count();
-    const auto it = std::lower_bound(points_.begin(), points_.end(), ns,
-                                     [](const TrendPoint& p, std::int64_t v) { return p.ns < v; });
-    return static_cast<std::size_t>(it - points_.begin());
+    const auto it =
+        std::lower_bound(begin(), end(), ns, [](const TrendPoint& p, std::int64_t v) { return p.ns < v; });
+    return static_cast<std::size_t>(it - begin());
 }
 
 void TrendSeries::TrimBefore(TimePoint t)
 {
-    points_.erase(points_.begin(), points_.begin() + static_cast<std::ptrdiff_t>(LowerBound(t)));
+    head_ += LowerBound(t);
+    // Moved out once they are a quarter of the block: each kept point is
+    // copied a few times over its hour, and the block stays within 1.25
+    // times what is kept.
+    if (head_ > 4096 && head_ * 4 > points_.size()) {
+        points_.erase(points_.begin(), points_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+    }
+}
+
+void TrendSeries::Clear()
+{
+    points_.clear();
+    head_ = 0;
 }
 
 // ---- Store ------------------------------------------------------------------
@@ -120,22 +133,27 @@ void Envelope(const TrendSeries& series, TimePoint from, TimePoint to, std::span
         c = {};
     if (out.empty() || to <= from)
         return;
+    // Column by column, each to its end time: one comparison per point and
+    // no division (an hour of 64 units is millions of points at the widest
+    // span).
     const std::int64_t begin = from.time_since_epoch().count();
     const double span = double((to - from).count());
-    const double columns = double(out.size());
-    for (std::size_t i = series.LowerBound(from); i < series.Size(); ++i) {
-        const TrendPoint& p = series[i];
-        const double offset = double(p.ns - begin);
-        if (offset >= span)
-            break;
-        const auto column = std::min(out.size() - 1, static_cast<std::size_t>(offset / span * columns));
-        EnvelopeColumn& c = out[column];
-        if (!c.any) {
-            c = {p.value, p.value, true};
-        } else {
-            c.min = std::min(c.min, p.value);
-            c.max = std::max(c.max, p.value);
+    auto it = series.begin() + static_cast<std::ptrdiff_t>(series.LowerBound(from));
+    const auto last = series.end();
+    for (std::size_t column = 0; column < out.size() && it != last; ++column) {
+        const std::int64_t columnEnd =
+            column + 1 == out.size()
+                ? to.time_since_epoch().count()
+                : begin + static_cast<std::int64_t>(span * double(column + 1) / double(out.size()));
+        if (it->ns >= columnEnd)
+            continue;
+        float low = it->value;
+        float high = it->value;
+        for (++it; it != last && it->ns < columnEnd; ++it) {
+            low = std::min(low, it->value);
+            high = std::max(high, it->value);
         }
+        out[column] = {low, high, true};
     }
 }
 

@@ -11,7 +11,6 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -42,23 +41,31 @@ struct TrendPoint {
     TimePoint At() const { return TimePoint(std::chrono::nanoseconds(ns)); }
 };
 
-// One unit's points in time order. A point older than the newest (a clock
-// step) is kept at the newest time, so the order holds.
+// One unit's points in time order, in one contiguous block: the envelope
+// of an hour of 64 units walks millions of them per redraw. A point older
+// than the newest (a clock step) is kept at the newest time, so the order
+// holds. Trimmed points are skipped at once and moved out of the block in
+// batches, so trimming costs a few bytes a point.
 class TrendSeries {
 public:
     void Add(TimePoint at, float value, std::uint16_t status);
     // Drops the points before `t`.
     void TrimBefore(TimePoint t);
-    void Clear() { points_.clear(); }
+    void Clear();
 
-    std::size_t Size() const { return points_.size(); }
-    bool Empty() const { return points_.empty(); }
-    const TrendPoint& operator[](std::size_t i) const { return points_[i]; }
+    std::size_t Size() const { return points_.size() - head_; }
+    bool Empty() const { return Size() == 0; }
+    const TrendPoint& operator[](std::size_t i) const { return points_[head_ + i]; }
     // The first point at or after `t` (Size() when none).
     std::size_t LowerBound(TimePoint t) const;
 
+    using const_iterator = std::vector<TrendPoint>::const_iterator;
+    const_iterator begin() const { return points_.begin() + static_cast<std::ptrdiff_t>(head_); }
+    const_iterator end() const { return points_.end(); }
+
 private:
-    std::deque<TrendPoint> points_;
+    std::vector<TrendPoint> points_;
+    std::size_t head_ = 0; // points before it are trimmed
 };
 
 // The units chosen and their series; an hour of each is kept.
