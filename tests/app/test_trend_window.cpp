@@ -312,6 +312,75 @@ TEST_F(TrendOnSimulatedNode, ExportsAreCsvWithDotDecimalsAndThePlotAPng)
     EXPECT_TRUE(sink.messages.empty());
 }
 
+// The plot keeps the columns it reckoned and reckons only what a move of the
+// view brings: after each step of a live view, or a scroll back, its image
+// must equal that of a plot drawn anew at the same view.
+struct PlotMove {
+    const char* name;
+    std::vector<std::pair<int, int>> steps; // ms of new points, then ms the view end moves (negative: back)
+};
+
+void PrintTo(const PlotMove& m, std::ostream* os)
+{
+    *os << m.name;
+}
+
+class PlotColumns : public ::testing::TestWithParam<PlotMove> {};
+
+TEST_P(PlotColumns, KeptColumnsDrawAsColumnsReckonedAnew)
+{
+    tervix::TrendStore store;
+    store.Choose(0, true);
+    store.Choose(5, true);
+    std::int64_t fed = 0; // ms
+    auto feed = [&](int ms) {
+        for (const std::int64_t end = fed + ms; fed < end; fed += 7) {
+            const float wave = float(std::sin(double(fed) / 300.0));
+            store.Add({0, 100.0f + wave, 0}, tervix::TimePoint(std::chrono::milliseconds(fed)));
+            store.Add({5, 99.0f - wave * 2, 0}, tervix::TimePoint(std::chrono::milliseconds(fed + 3)));
+        }
+    };
+    const std::vector<TTrendPlot::Curve> curves = {{0, Qt::blue}, {5, Qt::red}};
+    const QDateTime wall(QDate(2026, 12, 9), QTime(8, 0));
+    TTrendPlot live(store);
+    live.SetCurves(curves);
+    live.SetWallClock(tervix::TimePoint{}, wall);
+    live.resize(400, 200);
+    live.show(); // lays the plot area out at its size
+    feed(12000);
+    std::int64_t end = fed;
+    live.Show(tervix::TimePoint(std::chrono::milliseconds(end)), 10s);
+    for (const auto& [newPoints, move] : GetParam().steps) {
+        feed(newPoints);
+        end += move;
+        const tervix::TimePoint at{std::chrono::milliseconds(end)};
+        live.Show(at, 10s);
+        TTrendPlot anew(store);
+        anew.SetCurves(curves);
+        anew.SetWallClock(tervix::TimePoint{}, wall);
+        anew.resize(400, 200);
+        anew.show();
+        anew.Show(at, 10s);
+        ASSERT_EQ(live.ViewTo(), anew.ViewTo());
+        const QImage a = live.grab().toImage(), b = anew.grab().toImage();
+        QRect differs;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                if (a.pixel(x, y) != b.pixel(x, y))
+                    differs |= QRect(x, y, 1, 1);
+        EXPECT_TRUE(differs.isNull()) << "view end " << end << " ms: pixels differ in " << differs.x() << ','
+                                      << differs.y() << ' ' << differs.width() << 'x' << differs.height();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Moves, PlotColumns,
+    ::testing::Values(PlotMove{"WithinTheLastColumn", {{5, 5}, {9, 9}, {1, 1}}},
+                      PlotMove{"ByColumnsAsFramesCome", {{100, 100}, {30, 30}, {1000, 1000}}},
+                      PlotMove{"PausedAndScrolledBack", {{0, -1500}, {0, -37}, {0, 800}}},
+                      PlotMove{"ByMoreThanTheSpan", {{15000, 15000}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct UnitListCase {
     const char* text;
     std::optional<std::vector<unsigned>> units;
