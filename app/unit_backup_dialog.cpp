@@ -682,6 +682,13 @@ void TUnitBackup::JobEnded()
         Fail(jobWhat_, text);
         return;
     }
+    if (job_->NoAnswer()) {
+        const QString text = QStringLiteral("%1: the node does not answer; nothing done").arg(where);
+        ShowIdle(text);
+        Log(text);
+        Fail(jobWhat_, text);
+        return;
+    }
     if (job_->Cancelled()) {
         const QString text = QStringLiteral("%1 cancelled after %2 of %3 objects")
                                  .arg(where)

@@ -55,7 +55,8 @@ constexpr std::string_view kUnitExitHelp =
     "Exit status: 0 done, 1 usage error, 2 a file cannot be opened, 3 the file\n"
     "cannot be written, 4 the adapter cannot be opened or a frame did not go out,\n"
     "5 the node aborted a transfer (backup: an object was not read; the file is\n"
-    "written), 6 no answer in time, 7 restore: read back differs, 8 restore\n"
+    "written), 6 no answer in time (a node that answers nothing ends the command\n"
+    "at its first request), 7 restore: read back differs, 8 restore\n"
     "refused: the file is for another device, 128+N ended by signal N.\n";
 
 constexpr int kExitRefused = 8;
@@ -129,6 +130,11 @@ int RunJobOnBus(const BusOptions& options, std::string_view command, const CliSt
     if (!job->SendError().empty()) {
         io.err << kProgramName << ' ' << command << ": " << job->SendError() << '\n';
         return kExitAdapter;
+    }
+    if (job->NoAnswer()) {
+        io.err << kProgramName << ' ' << command << ": node " << job->Node() << " does not answer at "
+               << options.kbit << " kbit/s; nothing done\n";
+        return kExitTimeout;
     }
     return use(*job);
 }

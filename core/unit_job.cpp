@@ -263,6 +263,14 @@ void UnitJob::StepDone(const SdoResult& result)
         Finish();
         return;
     }
+    // A node that has answered nothing at all is not there (a wrong node
+    // number or bit rate): the job ends instead of waiting out every object.
+    answered_ = answered_ || result.outcome != SdoOutcome::TimedOut;
+    if (!answered_) {
+        noAnswer_ = true;
+        Finish();
+        return;
+    }
     if (step.upload && phase_ == Phase::Reading)
         ReadDone(step, result);
     else

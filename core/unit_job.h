@@ -79,6 +79,7 @@ public:
     void Cancel(TimePoint now);
 
     Kind JobKind() const { return kind_; }
+    unsigned Node() const { return node_; }
     bool Running() const { return running_; }
     bool Cancelled() const { return cancelled_; }
     // Object n of N: steps ended and steps known so far (a restore learns
@@ -95,6 +96,8 @@ public:
     const std::string& Refusal() const { return refusal_; }
     // The first send failure: the adapter is gone, the job ended.
     const std::string& SendError() const { return sendError_; }
+    // The node answered not even the first request in time: the job ended.
+    bool NoAnswer() const { return noAnswer_; }
 
 private:
     struct Action {
@@ -131,6 +134,8 @@ private:
     std::set<std::size_t> skip_; // read-backs of writes the unit refused
     std::size_t failures_ = 0;
     bool waiting_ = false; // for the answer of the step queued last
+    bool answered_ = false; // the node answered a request (or aborted it)
+    bool noAnswer_ = false;
     bool running_ = false;
     bool cancelled_ = false;
     std::vector<CompareRow> comparison_;

@@ -233,6 +233,19 @@ TEST(UnitJobs, RowsThatFailKeepTheirAbort)
     EXPECT_EQ(failed, 1 + 42u); // unit 0's command row, all of unit 3's rows
 }
 
+// Node 1 is asked, the node is 5: the first time-out ends the job.
+TEST(UnitJobs, ANodeThatAnswersNothingEndsTheJobAtOnce)
+{
+    const Examples ex;
+    SimOptions five;
+    five.node = 5;
+    Wire w(five);
+    auto job = UnitJob::Backup(w.client, 1, BackupPlan(ex.pages, {0}, &*ex.eds), {}, nullptr);
+    w.Run(*job);
+    EXPECT_TRUE(job->NoAnswer());
+    EXPECT_EQ(w.sent.size(), 1u);
+}
+
 TEST(UnitJobs, CancelStopsAtTheStepUnderWay)
 {
     const Examples ex;
