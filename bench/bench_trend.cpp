@@ -6,6 +6,7 @@
 // four units of a node at the bus limit, the time one refresh takes with
 // its painting.
 #include "message_sink.h"
+#include "receive_rig.h"
 #include "trend.h"
 #include "trend_plot.h"
 #include "trend_window.h"
@@ -32,16 +33,7 @@ constexpr double kMemoryTargetMiB = 100.0;
 constexpr double kRedrawTargetMs = 30.0;
 constexpr int kRepeats = 15;
 
-std::uint64_t ResidentBytes()
-{
-    std::FILE* f = std::fopen("/proc/self/statm", "r");
-    if (!f)
-        return 0;
-    unsigned long size = 0, resident = 0;
-    const int n = std::fscanf(f, "%lu %lu", &size, &resident);
-    std::fclose(f);
-    return n == 2 ? std::uint64_t(resident) * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
-}
+using bench::ResidentBytes;
 
 double MiB(std::uint64_t bytes)
 {
