@@ -553,39 +553,39 @@ bool TUnitBackup::StartBackup(const QString& path, const std::vector<std::uint8_
     return true;
 }
 
-bool TUnitBackup::StartCompare(const QString& path)
+std::optional<DcfDocument> TUnitBackup::PrepareFileJob(const QString& caption, const QString& path)
 {
     if (Running())
-        return false;
-    const std::optional<unsigned> node = Node(QStringLiteral("Compare"));
+        return std::nullopt;
+    const std::optional<unsigned> node = Node(caption);
     if (!node)
-        return false;
-    std::optional<DcfDocument> file = ReadFile(QStringLiteral("Compare"), path);
+        return std::nullopt;
+    std::optional<DcfDocument> file = ReadFile(caption, path);
     if (!file)
-        return false;
+        return std::nullopt;
     job_.reset();
     jobPath_ = path;
     jobNode_ = *node;
-    Begin(UnitJob::Compare(form_.Canopen(), *node, std::move(*file), Eds(), EndedCall()),
+    return file;
+}
+
+bool TUnitBackup::StartCompare(const QString& path)
+{
+    std::optional<DcfDocument> file = PrepareFileJob(QStringLiteral("Compare"), path);
+    if (!file)
+        return false;
+    Begin(UnitJob::Compare(form_.Canopen(), jobNode_, std::move(*file), Eds(), EndedCall()),
           QStringLiteral("Compare"));
     return true;
 }
 
 bool TUnitBackup::StartRestore(const QString& path, RestoreOptions options)
 {
-    if (Running())
-        return false;
-    const std::optional<unsigned> node = Node(QStringLiteral("Restore"));
-    if (!node)
-        return false;
-    std::optional<DcfDocument> file = ReadFile(QStringLiteral("Restore"), path);
+    std::optional<DcfDocument> file = PrepareFileJob(QStringLiteral("Restore"), path);
     if (!file)
         return false;
-    job_.reset();
-    jobPath_ = path;
-    jobNode_ = *node;
     restoreOptions_ = options;
-    Begin(UnitJob::Restore(form_.Canopen(), *node, std::move(*file), Eds(), options, EndedCall()),
+    Begin(UnitJob::Restore(form_.Canopen(), jobNode_, std::move(*file), Eds(), options, EndedCall()),
           options.dryRun ? QStringLiteral("Preview") : QStringLiteral("Restore"));
     return true;
 }

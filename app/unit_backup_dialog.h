@@ -140,6 +140,10 @@ private:
     // The EDS the window loaded, as the jobs look objects up; null without.
     const tervix::EdsObjects* Eds();
     std::optional<tervix::DcfDocument> ReadFile(const QString& caption, const QString& path);
+    // What a compare or restore of a file needs before it starts: no job
+    // running, a node, the file read; the job's node and path noted. None
+    // (said where it is the user's to know) when one is missing.
+    std::optional<tervix::DcfDocument> PrepareFileJob(const QString& caption, const QString& path);
     void Fail(const QString& caption, const QString& text);
     void ShowIdle(const QString& text);
     void ShowRunning(bool running);

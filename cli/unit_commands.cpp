@@ -159,11 +159,6 @@ std::optional<Inputs> LoadInputs(const Words& w, std::string_view file, std::str
     return in;
 }
 
-std::string ObjectName(std::uint16_t index, std::uint8_t sub, bool isSub)
-{
-    return SectionName(index, sub, isSub);
-}
-
 std::string FileName(const std::string& path)
 {
     return std::filesystem::path(path).filename().string();
@@ -242,14 +237,14 @@ int WriteBackup(const UnitJob& job, unsigned node, const UnitOptions& u, bool js
             continue;
         if (json) {
             failed += failed.empty() ? "{\"object\": " : ", {\"object\": ";
-            AppendJsonString(failed, ObjectName(e.index, e.subIndex, e.isSub));
+            AppendJsonString(failed, SectionName(e.index, e.subIndex, e.isSub));
             failed += ", \"name\": ";
             AppendJsonString(failed, e.name);
             failed += ", \"reason\": ";
             AppendJsonString(failed, e.failure);
             failed += '}';
         } else {
-            io.err << kProgramName << ' ' << command << ": " << ObjectName(e.index, e.subIndex, e.isSub) << ' '
+            io.err << kProgramName << ' ' << command << ": " << SectionName(e.index, e.subIndex, e.isSub) << ' '
                    << e.name << ": not read, " << e.failure << '\n';
         }
     }
@@ -315,7 +310,7 @@ int PrintRestore(const UnitJob& job, bool json, const CliStreams& io)
     std::string out = json ? "{\"rows\": [" : "";
     for (const RestoreRow& r : job.Report()) {
         ++counts[static_cast<std::size_t>(r.outcome)];
-        const std::string object = ObjectName(r.index, r.subIndex, r.isSub);
+        const std::string object = SectionName(r.index, r.subIndex, r.isSub);
         if (json) {
             out += out.back() == '[' ? "\n  {\"object\": " : ",\n  {\"object\": ";
             AppendJsonString(out, object);

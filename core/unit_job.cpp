@@ -37,14 +37,6 @@ std::string AbortText(const SdoResult& r)
     return {};
 }
 
-std::string HexBytesText(ByteView bytes)
-{
-    std::string text;
-    for (const std::uint8_t b : bytes)
-        AppendHex2(text, b);
-    return text;
-}
-
 // Page objects by page, unit and sub-index; the others after them, as they came.
 std::tuple<std::size_t, unsigned, unsigned> RestoreRank(const DcfEntry& e)
 {
@@ -73,6 +65,19 @@ DcfEntry Typed(const DcfEntry& e, const EdsObjects* eds)
     if (out.access == DcfAccess::Unknown)
         out.access = described.access;
     return out;
+}
+
+// The file's values a restore may write (rw), page objects first in page
+// order, the others after them as the file has them.
+std::vector<const DcfEntry*> WritableInPageOrder(const DcfDocument& file, const EdsObjects* eds)
+{
+    std::vector<const DcfEntry*> writable;
+    for (const DcfEntry& e : file.entries)
+        if (e.value && Typed(e, eds).access == DcfAccess::ReadWrite)
+            writable.push_back(&e);
+    std::stable_sort(writable.begin(), writable.end(),
+                     [](const DcfEntry* a, const DcfEntry* b) { return RestoreRank(*a) < RestoreRank(*b); });
+    return writable;
 }
 
 } // namespace
@@ -188,14 +193,7 @@ std::unique_ptr<UnitJob> UnitJob::Restore(CanopenClient& client, unsigned node, 
     };
     for (const Identity& id : kIdentity)
         read(DescribeObject(id.index, id.subIndex, eds));
-    // The writable values, in page order.
-    std::vector<const DcfEntry*> writable;
-    for (const DcfEntry& e : job->file_.entries)
-        if (e.value && Typed(e, eds).access == DcfAccess::ReadWrite)
-            writable.push_back(&e);
-    std::stable_sort(writable.begin(), writable.end(),
-                     [](const DcfEntry* a, const DcfEntry* b) { return RestoreRank(*a) < RestoreRank(*b); });
-    for (const DcfEntry* e : writable)
+    for (const DcfEntry* e : WritableInPageOrder(job->file_, eds))
         if (!job->result_.Find(e->index, e->subIndex))
             read(Typed(*e, eds));
     return job;
@@ -316,7 +314,8 @@ void UnitJob::WriteStepDone(const Action& step, const SdoResult& result)
         row.outcome = RestoreOutcome::Verified;
     } else {
         row.outcome = RestoreOutcome::NotVerified;
-        row.detail = "read back " + (back ? *back : HexBytesText(result.data));
+        // Bytes that do not fit the type show as hex digits.
+        row.detail = "read back " + (back ? *back : *DcfValueText(result.data, std::nullopt, nullptr));
     }
 }
 
@@ -381,13 +380,7 @@ bool UnitJob::CheckIdentity()
 
 void UnitJob::PlanWrites()
 {
-    std::vector<const DcfEntry*> writable;
-    for (const DcfEntry& e : file_.entries)
-        if (e.value && Typed(e, eds_).access == DcfAccess::ReadWrite)
-            writable.push_back(&e);
-    std::stable_sort(writable.begin(), writable.end(),
-                     [](const DcfEntry* a, const DcfEntry* b) { return RestoreRank(*a) < RestoreRank(*b); });
-    for (const DcfEntry* fileEntry : writable) {
+    for (const DcfEntry* fileEntry : WritableInPageOrder(file_, eds_)) {
         const DcfEntry typed = Typed(*fileEntry, eds_);
         const DcfEntry* unit = result_.Find(typed.index, typed.subIndex);
         RestoreRow row;
