@@ -48,6 +48,7 @@ const std::string_view kBusHelp =
     "  info      a node's device type, name, versions, identity and heartbeat time\n"
     "  monitor   the frames on the bus, named, one line each (and a candump recording)\n"
     "  units     each weighing unit's value and status word, and their statistics\n"
+    "  nodes     the nodes heard on the bus: NMT state, heartbeat, silence, emergencies\n"
     "  backup    a node's settings into a device configuration file (DCF)\n"
     "  restore   a device configuration file's settings written back to a node\n"
     "  diff      (with NODE) a node's settings compared with a device configuration file\n";
@@ -954,8 +955,8 @@ int RunBus(CommandArgs args, const CliStreams& io)
         if (takesValue && i + 1 < args.size())
             rest.push_back(args[++i]);
     }
-    static constexpr std::array<std::string_view, 9> kKnown = {"nmt",   "sdo",    "scan",    "info", "monitor",
-                                                               "units", "backup", "restore", "diff"};
+    static constexpr std::array<std::string_view, 10> kKnown = {"nmt",   "sdo",    "scan",    "info", "monitor",
+                                                                "units", "backup", "restore", "diff", "nodes"};
     if (!command || std::find(kKnown.begin(), kKnown.end(), *command) == kKnown.end())
         return kNotABusCommand;
     // The commands' own options: scan's --nodes and --timeout; monitor's and
@@ -988,12 +989,13 @@ int RunBus(CommandArgs args, const CliStreams& io)
             ++it;
         }
     }
-    const bool watching = *command == "monitor" || *command == "units";
+    const bool watching = *command == "monitor" || *command == "units" || *command == "nodes";
     if ((nodes || timeout) && *command != "scan")
         return UsageError(io, *command, "--nodes and --timeout belong to scan");
     if (((seconds || stats) && !watching) || ((record || node) && *command != "monitor") ||
         (stats && *command != "units"))
-        return UsageError(io, *command, "--seconds, --record, --node and --stats belong to monitor and units");
+        return UsageError(io, *command, "--seconds belongs to monitor, units and nodes, --record and --node to "
+                                        "monitor, --stats to units");
     WatchOptions watch;
     watch.stats = stats;
     watch.record = record ? std::string(*record) : std::string();
@@ -1036,6 +1038,8 @@ int RunBus(CommandArgs args, const CliStreams& io)
         return RunMonitor(*words, options, watch, io);
     if (*command == "units")
         return RunUnits(*words, options, watch, io);
+    if (*command == "nodes")
+        return RunNodes(*words, options, watch.duration, io);
     return *command == "nmt" ? RunNmt(*words, options, io) : RunSdo(*words, options, io);
 }
 

@@ -157,6 +157,10 @@ bool IsUnitCommand(std::string_view command, const std::vector<std::string_view>
 int RunUnitCommand(std::string_view command, const Words& w, const BusOptions& options, const UnitOptions& u,
                    const CliStreams& io);
 
+// nodes: listens for `duration` (default a few seconds) and lists the nodes heard.
+int RunNodes(const Words& w, const BusOptions& options, std::optional<std::chrono::milliseconds> duration,
+             const CliStreams& io);
+
 // 1..127, or 0 for "all" where allowed.
 std::optional<unsigned> NodeNumber(std::string_view text, bool allowAll);
 

@@ -24,7 +24,9 @@ extern "C" void OnStopSignal(int signal)
 }
 
 constexpr std::array kCommands = {
-    Command{"decode", "name the frames of a candump log or a serial adapter's byte stream", RunDecode},
+    Command{"decode", "name the frames of a trace (candump, PEAK TRC, Vector ASC) or a serial adapter's byte stream",
+            RunDecode},
+    Command{"convert", "write a trace in another format: candump, PEAK TRC 1.1 or 2.1, Vector ASC", RunConvert},
     Command{"conf", "show what a configuration file gives the parameter pages and function buttons", RunConf},
     Command{"eds", "print the object tree an EDS file gives the object page", RunEds},
     Command{"diff", "compare the settings two device configuration files (DCF) hold", RunDiff},

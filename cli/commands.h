@@ -25,6 +25,7 @@ struct Command {
 };
 
 int RunDecode(CommandArgs args, const CliStreams& io);
+int RunConvert(CommandArgs args, const CliStreams& io);
 int RunConf(CommandArgs args, const CliStreams& io);
 int RunEds(CommandArgs args, const CliStreams& io);
 int RunDiff(CommandArgs args, const CliStreams& io);

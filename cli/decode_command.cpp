@@ -2,11 +2,11 @@
 // so a trace reads exactly like the window's log.
 #include "commands.h"
 
-#include "candump_reader.h"
 #include "frame_naming.h"
 #include "hex_text.h"
 #include "receive_ring.h"
 #include "serial_framing.h"
+#include "trace_formats.h"
 
 #include <array>
 #include <cerrno>
@@ -36,15 +36,18 @@ Input: FILE, or standard input when FILE is "-" or missing. From a pipe or a
 terminal (candump -L can0 | tervix-cli decode) each line is written as soon
 as it is complete; Ctrl+C (SIGINT) or SIGTERM ends the reading and writes
 what was decoded, counts included. Adapter text is written as UTF-8.
-  (default)   a candump log, lines like "(1436509052.249713) can0 705#05".
-              "ID#R" or "ID#Rn" is a remote frame, "ID#" a frame without
-              data, an 8-digit ID an extended frame (its low 11 bits are
-              named). Lines that are not classic CAN frames (comments, CAN FD
-              "##" lines, garbage) are skipped with a warning on standard
-              error naming the line number. When lines were skipped and none
-              was a frame (a file of some other kind), standard error says so
-              and the exit status is 2; an empty input, or one of blank lines
-              only, is no error.
+  (default)   a trace, its format told by its content: a candump log, lines
+              like "(1436509052.249713) can0 705#05" ("ID#R" or "ID#Rn" is a
+              remote frame, "ID#" a frame without data, an 8-digit ID an
+              extended frame); a PEAK TRC file (versions 1.0 to 2.1); a
+              Vector ASC file (hex or decimal, absolute or relative times).
+              Extended frames are named by their low 11 bits. Lines that
+              cannot be read and CAN FD frames are skipped with a warning on
+              standard error naming the line number; error frames, status
+              lines and events are counted in one warning each at the end.
+              When lines were skipped and none was a frame (a file of some
+              other kind), standard error says so and the exit status is 2;
+              an empty input, or one of blank lines only, is no error.
   --packets   the raw byte stream of the serial CAN adapter: packets and lines
               of adapter text ended by a carriage return. Text is shown
               without its control bytes; a message of fewer than 2 bytes or
@@ -64,8 +67,10 @@ byte in hex followed by a blank. Example:
   $ echo '(1436509052.249713) can0 705#05' | tervix-cli decode
   SFF: NMT Handling addr=05 Data= 05
 
+To change a trace's format, see tervix-cli convert --help.
+
 Exit status: 0 success (skipped lines included), 1 usage error, 2 input
-cannot be opened or no line of the candump log is a frame, 3 read or write
+cannot be opened or no line of the trace is a frame, 3 read or write
 error (also a file that shrank while being read), 128 + N when ended by
 signal N.
 )";
@@ -82,7 +87,7 @@ struct DecodeOptions {
 
 // Builds the lines of the decoded messages and the warnings, counts frames
 // per function code, and writes both in large blocks.
-class DecodeOutput final : public CandumpSink {
+class DecodeOutput final : public TraceSink {
 public:
     DecodeOutput(std::ostream& out, std::ostream& err) : out_(out), err_(err)
     {
@@ -109,10 +114,15 @@ public:
             Flush();
     }
 
-    void Frame(std::uint64_t, ByteView message) override
+    void Record(std::uint64_t, const TraceRecord& record) override
     {
         ++frames_;
-        Message(message);
+        if (record.kind == TraceRecord::Kind::ErrorFrame) {
+            ++errorFrames_;
+            return;
+        }
+        std::array<std::uint8_t, kMaxPacketSize> packet{};
+        Message(ByteView(packet.data(), EncodePacket(record.frame, packet.data())));
     }
 
     // Adapter text goes to a terminal as UTF-8: its bytes are Latin-1
@@ -125,9 +135,13 @@ public:
         AppendLatin1AsUtf8(outBuf_, scratch_);
     }
 
-    void Skipped(std::uint64_t lineNumber, std::string_view reason) override
+    // A line that held a frame which cannot be named is said at once; status
+    // lines and events only in the count at the end.
+    void Skipped(std::uint64_t lineNumber, TraceSkip kind, std::string_view reason) override
     {
         ++skipped_;
+        if (kind == TraceSkip::Status || kind == TraceSkip::Event)
+            return;
         char digits[24];
         const auto end = std::to_chars(digits, digits + sizeof digits, lineNumber).ptr;
         errBuf_ += kProgramName;
@@ -146,6 +160,18 @@ public:
         errBuf_ += " decode: ";
         errBuf_ += text;
         errBuf_.push_back('\n');
+    }
+
+    // The error frames and the kinds of lines counted rather than said.
+    void WarnCounts(TraceSkipCounts skips)
+    {
+        if (errorFrames_ != 0)
+            Warn(std::to_string(errorFrames_) + (errorFrames_ == 1 ? " error frame" : " error frames") +
+                 ", not named");
+        skips[static_cast<std::size_t>(TraceSkip::FdFrame)] = 0;
+        skips[static_cast<std::size_t>(TraceSkip::Unreadable)] = 0;
+        for (const std::string& warning : TraceSkipWarnings(skips))
+            Warn(warning);
     }
 
     void AppendCounts()
@@ -219,6 +245,7 @@ private:
     std::string scratch_;
     std::array<std::uint64_t, kFunctionCodeCount> counts_{};
     std::uint64_t frames_ = 0;
+    std::uint64_t errorFrames_ = 0;
     std::uint64_t skipped_ = 0;
     bool failed_ = false;
     std::string failReason_;
@@ -313,7 +340,7 @@ int Decode(Input& input, const DecodeOptions& options, const CliStreams& io,
            std::uint64_t* bytesRead = nullptr)
 {
     DecodeOutput output(io.out, io.err);
-    CandumpReader reader;
+    TraceReader reader;
     PacketStream packets(output);
     const auto chunk = std::make_unique<char[]>(kReadChunk);
 
@@ -347,8 +374,10 @@ int Decode(Input& input, const DecodeOptions& options, const CliStreams& io,
         if (const std::uint32_t pending = packets.PendingBytes(); pending > 0 && StopSignal() == 0)
             output.Warn("the input ends inside a message; its " + std::to_string(pending) +
                         " bytes are not shown");
-    } else if (StopSignal() == 0) {
-        reader.Finish(output);
+    } else {
+        if (StopSignal() == 0)
+            reader.Finish(output);
+        output.WarnCounts(reader.Skips());
     }
     const bool noFrame = !options.packets && StopSignal() == 0 && output.NothingWasAFrame();
     if (noFrame)

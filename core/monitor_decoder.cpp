@@ -117,6 +117,27 @@ void MonitorDecoder::FrameReceived(ByteView message, TimePoint now)
     receivedAt_.reset();
 }
 
+void MonitorDecoder::RecordedSentFrame(ByteView message, TimePoint at)
+{
+    if (message.size() < kMinMessageSize)
+        return;
+    const MessageInfo info = ClassifyMessage(message);
+    logLine_.assign("Tx: ");
+    AppendLogLine(logLine_, message, info);
+    LogEntry entry = EntryOf(logLine_, message, info, LogDirection::Tx);
+    entry.at = at;
+    Log(entry);
+}
+
+void MonitorDecoder::SetListenOnly(bool on)
+{
+    listenOnly_ = on;
+    guarding_ = false;
+    guardRunning_ = false;
+    watchdogRunning_ = !on;
+    watchdogSnapshot_ = Count(kTpdo1);
+}
+
 void MonitorDecoder::Decode(ByteView message, TimePoint now)
 {
     const MessageInfo info = ClassifyMessage(message);
@@ -386,8 +407,8 @@ bool MonitorDecoder::WatchdogTick()
 
 void MonitorDecoder::SetGuarding(bool on)
 {
-    guarding_ = on;
-    guardRunning_ = on;
+    guarding_ = on && !listenOnly_;
+    guardRunning_ = guarding_;
 }
 
 bool MonitorDecoder::GuardTick()

@@ -105,6 +105,16 @@ public:
     // --- Received messages ----------------------------------------------------
     // A packet or a line of adapter text.
     void FrameReceived(ByteView message, TimePoint now);
+    // A frame a replayed recording marks as sent by the tool that recorded
+    // it: logged as a Tx line at `at`; nothing else is done with it.
+    void RecordedSentFrame(ByteView message, TimePoint at);
+
+    // --- Listen-only ------------------------------------------------------------
+    // On: nothing of the decoder's own goes out: the watchdog and guarding
+    // stop (and stay stopped while on). Off: the watchdog runs again, as
+    // at start. The window refuses every request while on.
+    void SetListenOnly(bool on);
+    bool ListenOnly() const { return listenOnly_; }
 
     // --- Requests (each sends one frame and logs it, SDO requests through the
     // client, one after another per node; false when nothing went out, which
@@ -227,6 +237,7 @@ private:
     bool watchdogRunning_ = true;  // from start until "NMT Stop"
     bool guarding_ = false;
     bool guardRunning_ = false;
+    bool listenOnly_ = false;
 
     std::vector<std::pair<int, AnswerHandler>> sdoHandlers_;
     std::vector<std::pair<int, AnswerHandler>> tpdo3Handlers_;

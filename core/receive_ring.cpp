@@ -9,6 +9,7 @@ void ReceiveRing::Reset()
     for (auto& s : slots_) {
         s.count = 0;
         s.isFrame = false;
+        s.transmitted = false;
     }
     current_ = 0;
 }
@@ -32,7 +33,7 @@ void ReceiveRing::DeliverPacket(TimePoint at)
     Hand();
 }
 
-void ReceiveRing::DeliverFrame(const BusFrame& frame, TimePoint at)
+void ReceiveRing::DeliverFrame(const BusFrame& frame, TimePoint at, bool transmitted)
 {
     ReceiveSlot& s = Current();
     const std::size_t n = EncodePacket(frame, s.bytes.data());
@@ -43,6 +44,7 @@ void ReceiveRing::DeliverFrame(const BusFrame& frame, TimePoint at)
     s.isFrame = true;
     s.frame = frame;
     s.at = at;
+    s.transmitted = transmitted;
     Hand();
 }
 
@@ -58,6 +60,7 @@ void ReceiveRing::Hand()
             ReceiveSlot& next = ring.Current();
             next.count = 0;
             next.isFrame = false;
+            next.transmitted = false;
         }
     } advance{*this};
     if (handler_)

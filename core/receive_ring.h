@@ -25,6 +25,8 @@ struct ReceiveSlot {
     bool isFrame = false;
     BusFrame frame; // valid when isFrame
     TimePoint at{}; // when the frame or line was received
+    // A replayed frame the recording marks as sent: shown, never answered.
+    bool transmitted = false;
 
     ByteView View() const { return ByteView(bytes.data(), count < kSlotSize ? count : kSlotSize); }
 };
@@ -61,7 +63,7 @@ public:
     void DeliverPacket(TimePoint at);
     // A frame received at `at`: its packet is encoded into the slot, followed
     // by the data bytes beyond its length (the slot keeps all eight).
-    void DeliverFrame(const BusFrame& frame, TimePoint at);
+    void DeliverFrame(const BusFrame& frame, TimePoint at, bool transmitted = false);
 
 private:
     void Hand();
