@@ -1,5 +1,6 @@
 #include "log_toolbar.h"
 
+#include "app_settings.h"
 #include "log_view.h"
 #include "message_sink.h"
 
@@ -129,10 +130,12 @@ void LogToolBar::SaveClick()
     const QString path =
         askSaveFile_
             ? askSaveFile_()
-            : QFileDialog::getSaveFileName(this, QStringLiteral("Save log"), QStringLiteral("tervix-log.txt"),
+            : QFileDialog::getSaveFileName(this, QStringLiteral("Save log"),
+                                           InLastFolder(kLogFolder, QStringLiteral("tervix-log.txt")),
                                            QStringLiteral("Text files (*.txt);;All files (*)"));
     if (path.isEmpty())
         return;
+    RememberFolder(kLogFolder, path);
     QString error;
     if (!view_.SaveTo(path, &error))
         messages_.ShowMessage(QStringLiteral("Save log"), error, QMessageBox::Warning, window());

@@ -1,9 +1,11 @@
+#include "app_settings.h"
 #include "log_view.h"
 #include "message_sink.h"
 #include "monitor.h"
 #include "tervix_application.h"
 
 #include "can_backends.h"
+#include "replay_driver.h"
 #include "usb2can.h"
 #include "version.h"
 
@@ -35,9 +37,20 @@ struct Options {
                                   "weighing units send them; default) or standard (CiA 301, byte 7 most "
                                   "significant).",
                                   "ORDER", "unit"};
+    QCommandLineOption noSettings{QStringList{"no-settings"},
+                                  "Start with the default port, speed, node and layout, and keep no "
+                                  "settings of this session."};
     QCommandLineOption record{QStringList{"record"},
-                              "Record every frame received (rx) and sent (tx) to FILE as a candump log.",
+                              "Record every frame received (rx) and sent (tx) to FILE: a candump log, or "
+                              "by FILE's extension PEAK TRC 2.1 (.trc) or Vector ASC (.asc).",
                               "FILE"};
+    QCommandLineOption recordFormat{QStringList{"record-format"},
+                                    "The format --record writes, whatever FILE's extension: candump, trc11 "
+                                    "(PEAK TRC 1.1), trc21 (PEAK TRC 2.1) or asc (Vector ASC).",
+                                    "FORMAT"};
+    QCommandLineOption listenOnly{QStringList{"listen-only"},
+                                  "Send nothing on the bus: no NMT Start, no node guarding, no search, no "
+                                  "requests (\"Listen only\" on \"Communication\"). A replay always listens only."};
 };
 
 void Describe(QCommandLineParser& parser, const Options& options)
@@ -63,8 +76,11 @@ void Describe(QCommandLineParser& parser, const Options& options)
     parser.addOption(options.can);
     parser.addOption(options.com);
     parser.addOption(options.record);
+    parser.addOption(options.recordFormat);
+    parser.addOption(options.listenOnly);
     parser.addOption(options.sdoTimeout);
     parser.addOption(options.abortOrder);
+    parser.addOption(options.noSettings);
 }
 
 bool AsksForHelpOrVersion(int argc, char** argv)
@@ -134,21 +150,36 @@ int main(int argc, char** argv)
     }
     // The one USB channel exists before any window and lives as long as the
     // application object.
+    adapters.replay = qobject_cast<ReplayDriver*>(driver.get());
     adapters.usb = InstallUsbChannel(&app, std::move(driver));
 
+    // Made before the window: its file dialogs start in the folders last used.
+    AppSettings settings(parser.isSet(options.noSettings) ? AppSettings::Store::None
+                                                          : AppSettings::Store::Platform);
     TForm1 form(DefaultMessageSink(), tervix::DefaultClock(), std::move(adapters));
     for (const QString& note : comNotes)
         form.Log()->AppendLine(note.toStdString());
     // Nobody must take the simulated node for a real one.
     if (IsSimulatedOption(parser.value(can)))
         form.setWindowTitle(form.windowTitle() + QStringLiteral(" - simulated unit"));
+    if (parser.isSet(options.listenOnly))
+        form.SetListenOnly(true);
     form.SetSdoTimeout(std::chrono::milliseconds(timeoutMs));
     form.Canopen().SetAbortOrder(order == QStringLiteral("standard") ? tervix::AbortOrder::Standard
                                                                      : tervix::AbortOrder::Unit);
-    if (parser.isSet(record) && !form.StartRecording(parser.value(record), &error)) {
+    std::optional<tervix::TraceFormat> recordFormat;
+    if (parser.isSet(options.recordFormat)) {
+        recordFormat = tervix::TraceFormatFromName(parser.value(options.recordFormat).toStdString());
+        if (!recordFormat) {
+            Fail(QStringLiteral("--record-format takes candump, trc11, trc21 or asc"));
+            return 2;
+        }
+    }
+    if (parser.isSet(record) && !form.StartRecording(parser.value(record), &error, recordFormat)) {
         Fail(error);
         return 2;
     }
+    form.UseSettings(&settings);
     form.show();
     const int status = app.exec();
     // Devices handed to deleteLater while closing go before the application.

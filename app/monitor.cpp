@@ -1,11 +1,13 @@
 #include "monitor.h"
 
+#include "app_settings.h"
 #include "combo_choice_box.h"
 #include "data_page.h"
 #include "parameter_sheets.h"
 #include "log_toolbar.h"
 #include "log_view.h"
 #include "message_sink.h"
+#include "node_view.h"
 #include "status_bar.h"
 #include "tervix_application.h"
 #include "trend_window.h"
@@ -14,6 +16,7 @@
 
 #include "MyComm.h"
 #include "recorder.h"
+#include "replay_driver.h"
 #include "usb2can.h"
 
 #include "bit_rates.h"
@@ -25,6 +28,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -48,6 +52,7 @@ namespace {
 
 constexpr int kAddressItems = 128;
 constexpr const char* kNoAdapter = "No CAN adapter is connected";
+constexpr const char* kWindowTitle = "Tervix - V2.3";
 constexpr int kUnitAddressItems = 32;
 
 QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption)
@@ -56,6 +61,11 @@ QWidget* MakePage(QTabWidget* tabs, const char* name, const QString& caption)
     page->setObjectName(QString::fromLatin1(name));
     tabs->addTab(page, caption);
     return page;
+}
+
+bool IsNmtCommand(const BusFrame& frame)
+{
+    return frame.id == 0 && !frame.extended && !frame.remote;
 }
 
 QString Latin1(std::string_view s)
@@ -79,7 +89,7 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
     : QWidget(parent), messages_(messages), clock_(clock)
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Tervix - V2.3"));
+    setWindowTitle(QString::fromLatin1(kWindowTitle));
 
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
@@ -101,6 +111,9 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
     BuildDataSheet();
     tsKRVData = new TDataPage(PageControl2);
     PageControl2->addTab(tsKRVData, QStringLiteral("KRV Data"));
+    nodeView_ = new TNodeView(PageControl2);
+    nodeView_->setObjectName(QStringLiteral("tsNodes"));
+    PageControl2->addTab(nodeView_, QStringLiteral("Nodes"));
     BuildTrendButton();
     BuildParameterGroup();
     PageControl2->setCurrentWidget(tsKRVData);
@@ -113,16 +126,14 @@ TForm1::TForm1(MessageSink& messages, Clock& clock, Adapters adapters, QWidget* 
 
     canopen_ = std::make_unique<CanopenClient>(
         [this](unsigned, const BusFrame& frame, const SdoOutgoing& about) {
-            Status sent = sender_ ? sender_(frame) : Status::Failed(kNoAdapter);
+            Status sent = Send(frame);
             if (sent)
                 decoder_->LogSdoFrame(frame, about);
             return sent;
         },
         SdoClientOptions{MonitorDecoder::kDefaultSdoTimeout});
     MonitorDecoder::Outputs outputs;
-    outputs.send = [this](const BusFrame& frame) {
-        return sender_ ? sender_(frame) : Status::Failed(kNoAdapter);
-    };
+    outputs.send = [this](const BusFrame& frame) { return Send(frame); };
     outputs.sendFailed = [this](std::string_view why) { SendFailed(why); };
     outputs.logEntry = [this](const LogEntry& entry) { Memo1->AppendEntry(entry); };
     outputs.message = [this](std::string_view caption, std::string_view text) {
@@ -167,6 +178,15 @@ void TForm1::BuildCommunicationPage()
     btFind->setObjectName(QStringLiteral("btFind"));
     btRecord = new QPushButton(tsComm);
     btRecord->setObjectName(QStringLiteral("btRecord"));
+    cbListenOnly = new QCheckBox(QStringLiteral("Listen only"), tsComm);
+    cbListenOnly->setObjectName(QStringLiteral("cbListenOnly"));
+    cbListenOnly->setToolTip(QStringLiteral("Send nothing on the bus: no NMT Start, no guarding, no search, no requests"));
+    btReplayPause = new QPushButton(QStringLiteral("Pause replay"), tsComm);
+    btReplayPause->setObjectName(QStringLiteral("btReplayPause"));
+    btReplayRestart = new QPushButton(QStringLiteral("Restart replay"), tsComm);
+    btReplayRestart->setObjectName(QStringLiteral("btReplayRestart"));
+    btReplayPause->hide();
+    btReplayRestart->hide();
     lbInfo = new QLabel(tsComm);
     lbInfo->setObjectName(QStringLiteral("lbInfo"));
     lbInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -182,7 +202,13 @@ void TForm1::BuildCommunicationPage()
     grid->addWidget(cbxCANaddr, 1, 1);
     grid->addWidget(cbxCANspeed, 1, 2);
     grid->addWidget(btFind, 1, 3);
-    grid->addWidget(btRecord, 1, 4, Qt::AlignLeft);
+    auto* actions = new QHBoxLayout;
+    actions->addWidget(btRecord);
+    actions->addWidget(cbListenOnly);
+    actions->addWidget(btReplayPause);
+    actions->addWidget(btReplayRestart);
+    actions->addStretch(1);
+    grid->addLayout(actions, 1, 4);
     auto* info = new QHBoxLayout;
     info->addWidget(new QLabel(QStringLiteral("Comm Info"), tsComm));
     info->addWidget(lbInfo, 1);
@@ -220,6 +246,8 @@ void TForm1::OpenTrend(std::optional<unsigned> unit)
         connect(trendWindow_, &TTrendWindow::closed, this, [this] { trendStore_ = nullptr; });
         if (const QScreen* screen = this->screen())
             trendWindow_->move(screen->availableGeometry().topLeft() + QPoint(40, 30));
+        if (settings_)
+            settings_->RestoreTrend(*trendWindow_);
     }
     if (unit) {
         trendWindow_->AddUnit(*unit);
@@ -271,8 +299,32 @@ void TForm1::FormCreate(Adapters& adapters)
     unitBackup_ = new TUnitBackup(*this, messages_, clock_, bgParameters);
     bgParameters->layout()->addWidget(unitBackup_);
 
-    connect(cbxCANaddr, &QComboBox::currentTextChanged, this,
-            [this](const QString& text) { decoder_->SetNode(ParseDecimal(text.toStdString())); });
+    connect(cbxCANaddr, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+        const std::optional<long long> node = ParseDecimal(text.toStdString());
+        decoder_->SetNode(node);
+        answerWatch_.SetNode(node && *node > 0 && *node < kAddressItems ? unsigned(*node) : 0u);
+        ShowCommInfo();
+    });
+    nodes_.SetEventHandler([this](const NodeEvent& event) { LogNodeEvent(event); });
+    connect(cbListenOnly, &QCheckBox::toggled, this, [this](bool on) { SetListenOnly(on); });
+    replay_ = adapters.replay;
+    if (replay_) {
+        SetListenOnly(true);
+        cbListenOnly->setEnabled(false);
+        cbListenOnly->setToolTip(QStringLiteral("A replay sends nothing"));
+        btReplayPause->show();
+        btReplayRestart->show();
+        connect(btReplayPause, &QPushButton::clicked, this, [this] {
+            replay_->SetPaused(!replay_->Paused());
+            btReplayPause->setText(replay_->Paused() ? QStringLiteral("Resume replay") : QStringLiteral("Pause replay"));
+            ShowReplay();
+        });
+        connect(btReplayRestart, &QPushButton::clicked, this, [this] {
+            replay_->Restart();
+            Memo1->AppendLine("Replay restarted from the first frame");
+            ShowReplay();
+        });
+    }
     for (int i = 0; i < kAddressItems; ++i)
         cbxCANaddr->addItem(QString::number(i));
     cbxCANaddr->setCurrentIndex(1);
@@ -317,6 +369,10 @@ void TForm1::WireDataPage()
         RefreshNow();
     });
     connect(page->GuardBox(), &QCheckBox::toggled, this, [this](bool on) {
+        if (on && listenOnly_) {
+            const FailuresAre shown(this, SendFailures::Shown);
+            SendFailed(kListenOnlyText);
+        }
         decoder_->SetGuarding(on);
         SyncTimers();
     });
@@ -341,8 +397,11 @@ void TForm1::CreateTransport(Adapters& adapters)
     comm_->InitLists(*portBox_, *speedBox_);
     comm_->SetOnFrame([this](TComm* sender, int slot) { FrameReceived(sender->Slot(slot)); });
     sender_ = [this](const tervix::BusFrame& frame) { return comm_->SendFrame(frame); };
-    lbInfo->setText(comm_->InfoText());
-    connect(comm_, &TComm::infoChanged, lbInfo, &QLabel::setText);
+    // Another port or bit rate: what was asked before no longer counts.
+    connect(comm_, &TComm::infoChanged, this, [this] {
+        answerWatch_.Reset();
+        ShowCommInfo();
+    });
     connect(comm_, &TComm::connectionEvent, this,
             [this](const QString& line) { Memo1->AppendLine(line.toStdString()); });
     // Not modal: the user may want to pick another port meanwhile.
@@ -371,14 +430,14 @@ void TForm1::ShowRecording()
     btRecord->setEnabled(recorder_ != nullptr);
 }
 
-bool TForm1::StartRecording(const QString& path, QString* error)
+bool TForm1::StartRecording(const QString& path, QString* error, std::optional<tervix::TraceFormat> format)
 {
     if (!recorder_) {
         if (error)
             *error = QStringLiteral("No CAN adapter to record from");
         return false;
     }
-    const bool ok = recorder_->Start(path, error);
+    const bool ok = recorder_->Start(path, error, format);
     if (ok)
         Memo1->AppendLine(QStringLiteral("Recording to %1").arg(path).toStdString());
     ShowRecording();
@@ -398,14 +457,36 @@ void TForm1::btRecordClick()
         ShowRecording();
         return;
     }
-    const QString path =
-        askRecordFile_ ? askRecordFile_()
-                       : QFileDialog::getSaveFileName(this, QStringLiteral("Record frames to"), QString(),
-                                                      QStringLiteral("candump logs (*.log);;All files (*)"));
+    // Each filter names a format, so TRC 1.1 can be chosen though its
+    // extension is 2.1's; "All files" leaves it to the extension.
+    static const std::array<std::pair<QString, tervix::TraceFormat>, 4> kFilters = {{
+        {QStringLiteral("candump logs (*.log)"), tervix::TraceFormat::Candump},
+        {QStringLiteral("PEAK TRC 2.1 traces (*.trc)"), tervix::TraceFormat::Trc21},
+        {QStringLiteral("PEAK TRC 1.1 traces (*.trc)"), tervix::TraceFormat::Trc11},
+        {QStringLiteral("Vector ASC logs (*.asc)"), tervix::TraceFormat::Asc},
+    }};
+    QString filter;
+    QString path;
+    if (askRecordFile_) {
+        path = askRecordFile_();
+    } else {
+        QStringList filters;
+        for (const auto& [text, format] : kFilters)
+            filters << text;
+        filters << QStringLiteral("All files (*)");
+        path = QFileDialog::getSaveFileName(this, QStringLiteral("Record frames to"),
+                                            LastFolder(QString::fromLatin1(kRecordFolder)),
+                                            filters.join(QStringLiteral(";;")), &filter);
+    }
     if (path.isEmpty())
         return;
+    RememberFolder(QString::fromLatin1(kRecordFolder), path);
+    std::optional<tervix::TraceFormat> format;
+    for (const auto& [text, chosen] : kFilters)
+        if (text == filter)
+            format = chosen;
     QString error;
-    if (!StartRecording(path, &error))
+    if (!StartRecording(path, &error, format))
         deferred_->Post(QApplication::applicationName(), error, QMessageBox::Critical);
 }
 
@@ -427,8 +508,90 @@ void TForm1::Act(Action&& action)
     action();
 }
 
+void TForm1::SetListenOnly(bool on)
+{
+    if (replay_ && !on)
+        return; // a replay has nothing to send to
+    {
+        const QSignalBlocker block(cbListenOnly);
+        cbListenOnly->setChecked(on);
+    }
+    if (on == listenOnly_)
+        return;
+    listenOnly_ = on;
+    listenOnlySaid_ = false;
+    decoder_->SetListenOnly(on);
+    if (comm_)
+        comm_->SetListenOnly(on);
+    if (on && usb_ && usb_->Searching()) {
+        usb_->CancelSearch();
+        SetFindButtonText(QStringLiteral("Find ZT9K"));
+    }
+    answerWatch_.Reset();
+    if (WatchdogTimer)
+        SyncTimers();
+    Memo1->AppendLine(on ? "Listen only: nothing is sent on the bus" : "Listen only ended: requests are sent again");
+    ShowCommInfo();
+    statisticsShownAt_.reset();
+}
+
+Status TForm1::Send(const BusFrame& frame)
+{
+    if (listenOnly_)
+        return Status::Failed(kListenOnlyText);
+    Status sent = sender_ ? sender_(frame) : Status::Failed(kNoAdapter);
+    if (sent) {
+        const TimePoint now = clock_.Now();
+        answerWatch_.Sent(frame, now);
+        // An NMT command changes the nodes' states; the unit's guard frame
+        // (0x700+n with the unit address) is no node's heartbeat.
+        if (IsNmtCommand(frame))
+            nodes_.Receive(frame, now);
+    }
+    return sent;
+}
+
+QString TForm1::NoAnswerText() const
+{
+    const std::uint32_t bits = comm_ ? comm_->BitsPerSecond() : 0;
+    const QString node = QStringLiteral("no answer from node %1").arg(answerWatch_.Node());
+    return bits == 0 ? node : node + QStringLiteral(" at %1 kbit/s").arg(bits / 1000.0);
+}
+
+void TForm1::ShowCommInfo()
+{
+    QStringList parts;
+    if (comm_)
+        parts << comm_->InfoText();
+    if (answerWatch_.NoAnswer())
+        parts << NoAnswerText();
+    if (listenOnly_)
+        parts << QStringLiteral("listen only: nothing is sent (%1)")
+                     .arg(comm_ ? comm_->ListenOnlyNote() : QStringLiteral("no adapter"));
+    parts.removeAll(QString());
+    const QString text = parts.join(QStringLiteral("; "));
+    if (lbInfo->text() != text)
+        lbInfo->setText(text);
+}
+
+void TForm1::LogNodeEvent(const NodeEvent& event)
+{
+    // Boot-ups, states and emergencies are in the log as frames already (the
+    // "Nodes" page decodes the emergencies); what no frame says is logged:
+    // a node's silence and its end.
+    if (event.kind == NodeEventKind::Silent || event.kind == NodeEventKind::Back)
+        Memo1->AppendLine(NodeEventText(event));
+}
+
 void TForm1::SendFailed(std::string_view why)
 {
+    // Listening only, the first refusal says why in a box, later ones in the log.
+    if (listenOnly_ && why == std::string_view(kListenOnlyText) && sendFailures_ != SendFailures::Counted) {
+        if (std::exchange(listenOnlySaid_, true)) {
+            Memo1->AppendLine(why);
+            return;
+        }
+    }
     switch (sendFailures_) {
     case SendFailures::Shown:
         deferred_->Post(QApplication::applicationName(), QString::fromLocal8Bit(why.data(), qsizetype(why.size())),
@@ -544,6 +707,11 @@ void TForm1::btFindClick()
     // The search runs through the USB adapter only; pressed again, it stops.
     if (!comm_ || comm_->ComNumber() != 0)
         return;
+    if (listenOnly_) {
+        const FailuresAre shown(this, SendFailures::Shown);
+        SendFailed(kListenOnlyText);
+        return;
+    }
     if (findButtonChangedAt_ && clock_.Now() - *findButtonChangedAt_ < kFindButtonSettle)
         return;
     if (usb_->Searching()) {
@@ -616,6 +784,14 @@ void TForm1::FrameReceived(ByteView message)
 
 void TForm1::FrameReceived(const ReceiveSlot& slot)
 {
+    if (slot.transmitted) {
+        // Sent by the tool that recorded the replay: a Tx line, and an NMT
+        // command the node view sees; nothing answers it.
+        decoder_->RecordedSentFrame(slot.View(), slot.at);
+        if (slot.isFrame && IsNmtCommand(slot.frame))
+            nodes_.Receive(slot.frame, slot.at);
+        return;
+    }
     Received(slot.View(), slot.isFrame ? &slot.frame : nullptr, slot.at);
 }
 
@@ -628,6 +804,11 @@ void TForm1::Received(ByteView packet, const BusFrame* frame, TimePoint at)
     // sends what it moves on to.
     decoder_->FrameReceived(packet, at);
     if (frame) {
+        nodes_.Receive(*frame, at);
+        if (answerWatch_.Received(*frame, at)) {
+            ShowCommInfo();
+            statisticsShownAt_.reset();
+        }
         canopen_->Receive(*frame, at);
         // The trend keeps the TPDO1 of the node in "CAN Addr" while it is open.
         if (trendStore_)
@@ -675,6 +856,14 @@ void TForm1::Refresh(bool everything)
         parameters_->Flush();
     }
     ShowStaleUnits(now);
+    nodes_.Tick(now);
+    if (answerWatch_.Check(now)) {
+        Memo1->AppendLine(NoAnswerText().toStdString());
+        ShowCommInfo();
+        statisticsShownAt_.reset();
+    }
+    if (nodeView_->isVisible())
+        nodeView_->Show(nodes_, now);
     if (unitBackup_)
         unitBackup_->ShowProgress();
     if (!statisticsShownAt_ || now - *statisticsShownAt_ >= kStatisticsInterval) {
@@ -709,6 +898,43 @@ void TForm1::ShowStaleUnits(TimePoint now)
     tsKRVData->SetTpdo1Stale(boxes.Stale(selected, now), StaleText(boxes, selected, now));
 }
 
+namespace {
+
+// "Replay of run.trc: 12.3 of 60.0 s, frame 1234 of 5000", and whether it
+// is paused or has ended.
+QString ReplayText(const ReplayDriver& replay)
+{
+    const auto seconds = [](std::int64_t micros) { return QString::number(double(micros) / 1e6, 'f', 1); };
+    QString text = QStringLiteral("Replay of %1: %2 of %3 s, frame %4 of %5")
+                       .arg(QFileInfo(replay.Path()).fileName(), seconds(replay.PlayedMicros()),
+                            seconds(replay.TotalMicros()))
+                       .arg(replay.FramesPlayed())
+                       .arg(replay.FrameCount());
+    if (replay.Paused())
+        text += QStringLiteral(" (paused)");
+    else if (replay.FramesPlayed() == replay.FrameCount())
+        text += QStringLiteral(" (ended)");
+    return text;
+}
+
+} // namespace
+
+void TForm1::ShowReplay()
+{
+    if (!replay_)
+        return;
+    const std::int64_t total = replay_->TotalMicros();
+    const int percent = total > 0 ? int(replay_->PlayedMicros() * 100 / total)
+                                  : (replay_->FramesPlayed() == replay_->FrameCount() ? 100 : 0);
+    QString title = QStringLiteral("%1 - replay of %2 (%3 %)")
+                        .arg(QString::fromLatin1(kWindowTitle), QFileInfo(replay_->Path()).fileName())
+                        .arg(percent);
+    if (replay_->Paused())
+        title += QStringLiteral(", paused");
+    if (windowTitle() != title)
+        setWindowTitle(title);
+}
+
 void TForm1::ShowStatistics(TimePoint now)
 {
     StatusFigures f;
@@ -723,5 +949,13 @@ void TForm1::ShowStatistics(TimePoint now)
     }
     f.recording = recorder_ && recorder_->IsRecording();
     f.recordedFrames = recorder_ ? recorder_->Frames() : 0;
+    f.listenOnly = listenOnly_;
+    if (answerWatch_.NoAnswer())
+        f.notice = NoAnswerText();
+    if (replay_ && comm_ && comm_->ComNumber() == 0) {
+        f.adapter = ReplayText(*replay_);
+        f.bitsPerSecond = 0;
+        ShowReplay();
+    }
     statusBar_->Show(f);
 }

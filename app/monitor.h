@@ -3,11 +3,14 @@
 // only; the monitor's state and decisions live in the decoder.
 #pragma once
 
+#include "answer_watch.h"
 #include "canopen_client.h"
 #include "clock.h"
 #include "com_ports.h"
 #include "frame_packet.h"
 #include "monitor_decoder.h"
+#include "node_monitor.h"
+#include "trace_formats.h"
 #include "unit_boxes.h"
 
 #include <QWidget>
@@ -19,10 +22,12 @@
 #include <string>
 #include <utility>
 
+class AppSettings;
 class ComboChoiceBox;
 class DeferredMessages;
 class LogView;
 class MessageSink;
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -30,6 +35,7 @@ class QPushButton;
 class QTabWidget;
 class QTimer;
 class Recorder;
+class ReplayDriver;
 class TComm;
 class TDataPage;
 class TDialogForm1;
@@ -38,6 +44,7 @@ class TDialogForm3;
 class TDialogFormSDO;
 struct TFillCell;
 class TFunctions;
+class TNodeView;
 class TParameters;
 class TStatusBar;
 class TTrendWindow;
@@ -65,7 +72,14 @@ public:
         ComPortMap ports;
         // The configuration of the parameter pages and function buttons.
         std::string configFile = "Tervix.conf";
+        // The USB channel's driver when it plays a recording: the window
+        // then sends nothing and shows what it plays.
+        ReplayDriver* replay = nullptr;
     };
+
+    // What every refused send says while the window listens only.
+    static constexpr const char* kListenOnlyText =
+        "Listen only: Tervix sends nothing on the bus. Untick \"Listen only\" on \"Communication\" to send.";
 
     // The window's texts reach the screen at about this rate, however many
     // frames arrive in between.
@@ -77,14 +91,35 @@ public:
     ~TForm1() override;
 
     void SetFrameSender(FrameSender sender) { sender_ = std::move(sender); }
+    // Listen only ("Listen only" on "Communication", --listen-only): nothing
+    // goes out, neither the watchdog's NMT Start nor guarding nor a search;
+    // the first request refused says why in a box, later ones in the log.
+    // A replay listens only, always.
+    void SetListenOnly(bool on);
+    bool ListenOnly() const { return listenOnly_; }
+    QCheckBox* ListenOnlyBox() const { return cbListenOnly; }
+    // Every node seen on the bus, for the "Nodes" page.
+    const tervix::NodeMonitor& Nodes() const { return nodes_; }
+    TNodeView* NodeView() const { return nodeView_; }
+    // The node in "CAN Addr" was asked and has not answered for 2 s.
+    bool NoAnswer() const { return answerWatch_.NoAnswer(); }
+    QLabel* CommInfoLabel() const { return lbInfo; }
+    // The replay's buttons on "Communication" (hidden unless replaying).
+    QPushButton* ReplayPauseButton() const { return btReplayPause; }
+    QPushButton* ReplayRestartButton() const { return btReplayRestart; }
     // Where "Record..." records to; empty: cancelled. A file dialog unless set.
     using RecordFileAsker = std::function<QString()>;
     void SetRecordFileAsker(RecordFileAsker asker) { askRecordFile_ = std::move(asker); }
-    // Records every frame received and sent to a candump log; false with
-    // *error when the file cannot be opened or there is no transport.
-    bool StartRecording(const QString& path, QString* error = nullptr);
+    // Records every frame received and sent to a trace file, in `format` or
+    // the one the extension names (candump otherwise); false with *error
+    // when the file cannot be opened or there is no transport.
+    bool StartRecording(const QString& path, QString* error = nullptr,
+                        std::optional<tervix::TraceFormat> format = std::nullopt);
     // How long every SDO request waits for each answer.
     void SetSdoTimeout(std::chrono::milliseconds timeout);
+    // Restores what the settings kept (after the transport's lists exist)
+    // and writes it back when the window closes; null keeps nothing.
+    void UseSettings(AppSettings* settings);
     // Queues an SDO transfer for the node in "CAN Addr"; false when its first
     // frame could not go out (said as for any button). Frames of a transfer
     // whose `log` is set are logged as Tx lines of the node.
@@ -173,6 +208,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class AppSettings;
+
     void BuildCommunicationPage();
     void BuildDataSheet();
     void BuildParameterGroup();
@@ -198,6 +235,17 @@ private:
     // Both FrameReceived: the packet to the decoder, the frame to the client.
     void Received(tervix::ByteView packet, const tervix::BusFrame* frame, tervix::TimePoint at);
     void ShowRecording();
+    // The one way out for every frame the window sends: refused while
+    // listening only; a frame that went out may ask the node for an answer
+    // and is an NMT command the node view sees.
+    tervix::Status Send(const tervix::BusFrame& frame);
+    // "Comm Info": the transport's text, then whether the node answers and
+    // whether the window listens only.
+    void ShowCommInfo();
+    QString NoAnswerText() const;
+    // Once a second: the replay's file and how far it is, in the caption.
+    void ShowReplay();
+    void LogNodeEvent(const tervix::NodeEvent& event);
     void SetFindButtonText(const QString& text);
     // RefreshNow's steps: stale units greyed, the status bar once a second.
     void ShowStaleUnits(tervix::TimePoint now);
@@ -244,8 +292,14 @@ private:
     // Fed with each TPDO1 of the node while the trend window is open.
     tervix::TrendStore* trendStore_ = nullptr;
     RecordFileAsker askRecordFile_;
+    AppSettings* settings_ = nullptr;
     std::optional<tervix::TimePoint> findButtonChangedAt_;
     int lostNotice_ = 0; // the box saying the adapter is lost, while it is up
+    bool listenOnly_ = false;
+    bool listenOnlySaid_ = false; // the box was shown since listening only began
+    tervix::AnswerWatch answerWatch_;
+    tervix::NodeMonitor nodes_;
+    ReplayDriver* replay_ = nullptr;
     std::string configFile_;
 
     QTabWidget* PageControl2 = nullptr;
@@ -261,6 +315,10 @@ private:
     QPushButton* btFind = nullptr;
     QPushButton* btRecord = nullptr;
     QPushButton* btTrend = nullptr;
+    QCheckBox* cbListenOnly = nullptr;
+    QPushButton* btReplayPause = nullptr;
+    QPushButton* btReplayRestart = nullptr;
+    TNodeView* nodeView_ = nullptr;
     LogView* Memo1 = nullptr;
     QTimer* GuardTimer = nullptr;
     QTimer* WatchdogTimer = nullptr;

@@ -3,6 +3,7 @@
 // buttons queue.
 #include "monitor.h"
 
+#include "app_settings.h"
 #include "log_view.h"
 #include "message_sink.h"
 
@@ -74,6 +75,9 @@ void TForm1::LoadObjectTree()
     auto* openDialog = new TOpenDialog(this, QString::fromLatin1(kEdsFileName), QStringLiteral("*.EDS"),
                                        QStringLiteral("EDS Files|*.EDS"));
     openDialog->setObjectName(QStringLiteral("OpenEDSDialog"));
+    openDialog->SetStartFolder(LastFolder(kEdsFolder));
+    connect(openDialog, &TOpenDialog::fileChosen, this,
+            [](const QString& path) { RememberFolder(kEdsFolder, path); });
     objects_->LoadEDS(openDialog);
 }
 

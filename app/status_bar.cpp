@@ -30,6 +30,13 @@ TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent)
     load_ = AddField(this, "lbStatusLoad", 0);
     errors_ = AddField(this, "lbStatusErrors", 0);
     recording_ = AddField(this, "lbStatusRecording", 0);
+    listenOnly_ = AddField(this, "lbStatusListenOnly", 0);
+    listenOnly_->setText(QStringLiteral("Listen only"));
+    listenOnly_->setToolTip(QStringLiteral("Nothing is sent on the bus"));
+    listenOnly_->hide();
+    notice_ = AddField(this, "lbStatusNotice", 0);
+    notice_->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    notice_->hide();
     load_->setToolTip(QStringLiteral("Bits of the frames received and sent in the last second, worst-case "
                                      "bit stuffing, as a share of the bit rate"));
 }
@@ -49,4 +56,7 @@ void TStatusBar::Show(const StatusFigures& f)
     SetText(errors_, QStringLiteral("Error frames %1").arg(f.errorFrames.value_or(0)));
     SetText(recording_, f.recording ? QStringLiteral("Recording, %1 frames").arg(f.recordedFrames)
                                     : QStringLiteral("Not recording"));
+    listenOnly_->setVisible(f.listenOnly);
+    notice_->setVisible(!f.notice.isEmpty());
+    SetText(notice_, f.notice);
 }

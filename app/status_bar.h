@@ -1,6 +1,7 @@
 // The line below the main window's pages: the adapter and its bit rate,
 // frames per second each way, the bus load, error frames and whether frames
-// are being recorded. It shows figures; the window counts them.
+// are being recorded, whether the program listens only, and what is wrong
+// (a node that does not answer). It shows figures; the window counts them.
 #pragma once
 
 #include <QStatusBar>
@@ -19,6 +20,8 @@ struct StatusFigures {
     std::optional<std::uint64_t> errorFrames; // shown where the adapter counts them
     bool recording = false;
     std::uint64_t recordedFrames = 0;
+    bool listenOnly = false;
+    QString notice; // what is wrong with the bus, e.g. a node that does not answer
 };
 
 class TStatusBar : public QStatusBar {
@@ -33,6 +36,8 @@ public:
     QLabel* LoadLabel() const { return load_; }
     QLabel* ErrorsLabel() const { return errors_; }
     QLabel* RecordingLabel() const { return recording_; }
+    QLabel* NoticeLabel() const { return notice_; }
+    QLabel* ListenOnlyLabel() const { return listenOnly_; }
 
 private:
     QLabel* adapter_;
@@ -40,4 +45,6 @@ private:
     QLabel* load_;
     QLabel* errors_;
     QLabel* recording_;
+    QLabel* notice_;
+    QLabel* listenOnly_;
 };

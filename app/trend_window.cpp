@@ -1,6 +1,8 @@
 #include "trend_window.h"
 
+#include "app_settings.h"
 #include "message_sink.h"
+#include "read_only_table.h"
 #include "trend_plot.h"
 #include "unit_list.h"
 
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -50,16 +53,9 @@ QColor CurveColour(std::size_t i)
 
 QTableWidget* MakeTable(const QStringList& headers, QWidget* parent, const char* name)
 {
-    auto* table = new QTableWidget(0, static_cast<int>(headers.size()), parent);
-    table->setObjectName(QString::fromLatin1(name));
-    table->setHorizontalHeaderLabels(headers);
-    table->verticalHeader()->setVisible(false);
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    QTableWidget* table = MakeReadOnlyTable(headers, parent, name);
     table->horizontalHeader()->setMinimumSectionSize(
         table->fontMetrics().horizontalAdvance(QStringLiteral("0000.0000")));
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setAlternatingRowColors(true);
     return table;
 }
@@ -816,8 +812,87 @@ bool TTrendWindow::SavePlot(const QString& path, QString* error)
 
 QString TTrendWindow::AskFile(const QString& caption, const QString& suggested, const QString& filter)
 {
-    return askFile_ ? askFile_(caption, suggested, filter)
-                    : QFileDialog::getSaveFileName(this, caption, suggested, filter);
+    // The exports share one folder: the one the last of them went to.
+    const QString start = InLastFolder(kTrendFolder, suggested);
+    const QString path = askFile_ ? askFile_(caption, start, filter)
+                                  : QFileDialog::getSaveFileName(this, caption, start, filter);
+    if (!path.isEmpty())
+        RememberFolder(kTrendFolder, path);
+    return path;
+}
+
+namespace {
+
+template <typename Box>
+void SetWithin(Box* box, const QVariant& value)
+{
+    bool ok = false;
+    const double v = value.toDouble(&ok);
+    if (ok && v >= box->minimum() && v <= box->maximum())
+        box->setValue(static_cast<decltype(box->value())>(v));
+}
+
+} // namespace
+
+void TTrendWindow::SaveSettings(QSettings& settings) const
+{
+    settings.setValue(QStringLiteral("units"), QString::fromStdString(FormatUnitList(Units())));
+    settings.setValue(QStringLiteral("span"), span_->currentText());
+    settings.setValue(QStringLiteral("autoScale"), autoScale_->isChecked());
+    settings.setValue(QStringLiteral("scaleMin"), scaleMin_->value());
+    settings.setValue(QStringLiteral("scaleMax"), scaleMax_->value());
+    settings.setValue(QStringLiteral("windowMs"), window_->value());
+    settings.setValue(QStringLiteral("motionBit"), motionBit_->value());
+    settings.setValue(QStringLiteral("stableBelow"), limit_->value());
+    settings.setValue(QStringLiteral("inDivisions"), inDivisions_->isChecked());
+    // Only the divisions set by hand; the others keep the default.
+    settings.remove(QStringLiteral("divisions"));
+    settings.beginGroup(QStringLiteral("divisions"));
+    for (unsigned unit = 0; unit < kTrendUnits; ++unit)
+        if (divisions_[unit] != StabilitySettings{}.division)
+            settings.setValue(QString::number(unit), divisions_[unit]);
+    settings.endGroup();
+    if (const auto* splitter = findChild<QSplitter*>(QStringLiteral("TrendSplitter")))
+        settings.setValue(QStringLiteral("splitter"), splitter->saveState());
+    settings.setValue(QStringLiteral("geometry"), saveGeometry());
+}
+
+void TTrendWindow::RestoreSettings(QSettings& settings)
+{
+    if (const QByteArray geometry = settings.value(QStringLiteral("geometry")).toByteArray();
+        !geometry.isEmpty())
+        restoreGeometry(geometry);
+    if (auto* splitter = findChild<QSplitter*>(QStringLiteral("TrendSplitter")))
+        if (const QByteArray state = settings.value(QStringLiteral("splitter")).toByteArray();
+            !state.isEmpty())
+            splitter->restoreState(state);
+    // The divisions before the units: the stability rows show them.
+    settings.beginGroup(QStringLiteral("divisions"));
+    for (const QString& key : settings.childKeys()) {
+        bool unitOk = false;
+        bool divisionOk = false;
+        const unsigned unit = key.toUInt(&unitOk);
+        const double division = settings.value(key).toDouble(&divisionOk);
+        if (unitOk && divisionOk)
+            SetDivision(unit, division);
+    }
+    settings.endGroup();
+    const std::optional<std::vector<unsigned>> units =
+        ParseUnitList(settings.value(QStringLiteral("units")).toString().toStdString(), kTrendUnits);
+    if (units && !units->empty())
+        ApplyUnits(*units);
+    if (const int span = span_->findText(settings.value(QStringLiteral("span")).toString()); span >= 0)
+        span_->setCurrentIndex(span);
+    // A fixed scale starts from what is in sight; the kept limits then replace it.
+    if (settings.contains(QStringLiteral("autoScale")))
+        autoScale_->setChecked(settings.value(QStringLiteral("autoScale")).toBool());
+    SetWithin(scaleMin_, settings.value(QStringLiteral("scaleMin")));
+    SetWithin(scaleMax_, settings.value(QStringLiteral("scaleMax")));
+    SetWithin(window_, settings.value(QStringLiteral("windowMs")));
+    SetWithin(motionBit_, settings.value(QStringLiteral("motionBit")));
+    SetWithin(limit_, settings.value(QStringLiteral("stableBelow")));
+    if (settings.contains(QStringLiteral("inDivisions")))
+        inDivisions_->setChecked(settings.value(QStringLiteral("inDivisions")).toBool());
 }
 
 void TTrendWindow::Fail(const QString& caption, const QString& text)

@@ -28,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollBar;
+class QSettings;
 class QSpinBox;
 class QTableWidget;
 class QTimer;
@@ -77,6 +78,12 @@ public:
     using FileAsker =
         std::function<QString(const QString& caption, const QString& suggested, const QString& filter)>;
     void SetFileAsker(FileAsker asker) { askFile_ = std::move(asker); }
+
+    // The window's choices (units, span, scale, stability figures, the units'
+    // divisions), its splitter and geometry, in the settings' current group.
+    // Restoring leaves out what does not fit the boxes.
+    void SaveSettings(QSettings& settings) const;
+    void RestoreSettings(QSettings& settings);
 
     TTrendPlot* Plot() const { return plot_; }
     QTableWidget* StabilityTable() const { return stability_; }

@@ -2,6 +2,7 @@
 
 #include "EDS_unit.h"
 #include "MyComm.h"
+#include "app_settings.h"
 #include "eds_tree_model.h"
 #include "log_view.h"
 #include "message_sink.h"
@@ -284,7 +285,8 @@ TRestoreDialog::TRestoreDialog(unsigned node, QWidget* parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("Restore to node %1").arg(node));
     auto* layout = new QVBoxLayout(this);
     path_ = FileRow(layout, this, QString(), [this](const QString& now) {
-        return QFileDialog::getOpenFileName(this, QStringLiteral("Restore from"), now, kFileFilter);
+        return QFileDialog::getOpenFileName(this, QStringLiteral("Restore from"),
+                                            now.isEmpty() ? LastFolder(kBackupFolder) : now, kFileFilter);
     });
     all_ = new QCheckBox(QStringLiteral("Write every value, not only those that differ"), this);
     preview_ = new QCheckBox(QStringLiteral("Preview: list what would be written, write nothing"), this);
@@ -601,6 +603,7 @@ bool TUnitBackup::CompareFiles(const QString& a, const QString& b)
     if (!second)
         return false;
     job_.reset();
+    RememberFolder(kBackupFolder, b);
     const std::vector<CompareRow> rows = CompareDcf(*first, *second, Eds());
     TJobResults& results = ResultsWindow();
     results.ShowComparison(QStringLiteral("%1 compared with %2").arg(FileName(a), FileName(b)), FileName(a),
@@ -626,6 +629,7 @@ void TUnitBackup::Begin(std::unique_ptr<UnitJob> job, const QString& what)
     job_ = std::move(job);
     jobWhat_ = what;
     awaitingEnd_ = true;
+    RememberFolder(kBackupFolder, jobPath_);
     Log(QStringLiteral("%1 of node %2 (%3) started").arg(what).arg(jobNode_).arg(Native(jobPath_)));
     ShowRunning(true);
     form_.Decoder().QuietSdoMessages(true);
@@ -806,7 +810,11 @@ void TUnitBackup::BackupClick()
     if (Running())
         return;
     const unsigned node = form_.Decoder().NodeNumber();
-    TBackupDialog dialog(node, QDir::current().filePath(QStringLiteral("node%1.dcf").arg(node)), window());
+    const QString folder = LastFolder(kBackupFolder);
+    TBackupDialog dialog(node,
+                         QDir(folder.isEmpty() ? QDir::currentPath() : folder)
+                             .filePath(QStringLiteral("node%1.dcf").arg(node)),
+                         window());
     if (dialog.exec() == QDialog::Accepted)
         StartBackup(dialog.Path(), dialog.Units());
 }
@@ -816,8 +824,8 @@ void TUnitBackup::CompareClick()
     if (Running())
         return;
     const QString path = QFileDialog::getOpenFileName(
-        window(), QStringLiteral("Compare node %1 with").arg(form_.Decoder().NodeNumber()), QString(),
-        kFileFilter);
+        window(), QStringLiteral("Compare node %1 with").arg(form_.Decoder().NodeNumber()),
+        LastFolder(kBackupFolder), kFileFilter);
     if (!path.isEmpty())
         StartCompare(path);
 }
@@ -826,8 +834,8 @@ void TUnitBackup::CompareFilesClick()
 {
     if (Running())
         return;
-    const QString a =
-        QFileDialog::getOpenFileName(window(), QStringLiteral("Compare the file"), QString(), kFileFilter);
+    const QString a = QFileDialog::getOpenFileName(window(), QStringLiteral("Compare the file"),
+                                                   LastFolder(kBackupFolder), kFileFilter);
     if (a.isEmpty())
         return;
     const QString b = QFileDialog::getOpenFileName(window(), QStringLiteral("with the file"),

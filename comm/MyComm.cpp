@@ -26,9 +26,9 @@ TComm::TComm(TUSB2CAN& usb, ComPortMap ports, QObject* parent)
         // frame.
         const tervix::ReceiveSlot& s = ring_.Slot(slot);
         if (s.isFrame) {
-            stats_.Add(s.frame, false, s.at);
+            stats_.Add(s.frame, s.transmitted, s.at);
             if (recorder_)
-                recorder_->Received(s.frame, s.at);
+                s.transmitted ? recorder_->Sent(s.frame, s.at) : recorder_->Received(s.frame, s.at);
         }
         if (frameHandler_)
             frameHandler_(this, slot);
@@ -63,6 +63,28 @@ tervix::TimePoint TComm::Now() const
 std::uint32_t TComm::BitsPerSecond() const
 {
     return comNumber_ == 0 && usb_ ? usb_->BitsPerSecond() : 0;
+}
+
+void TComm::SetListenOnly(bool on)
+{
+    listenOnly_ = on;
+    OpenToListen();
+}
+
+void TComm::OpenToListen()
+{
+    if (!listenOnly_ || comNumber_ != 0 || !usb_)
+        return;
+    if (const tervix::Status opened = usb_->OpenToListen(); !opened)
+        emit connectionEvent(QStringLiteral("USB not opened: %1").arg(QString::fromStdString(opened.error())));
+    UpdateInfo();
+}
+
+QString TComm::ListenOnlyNote() const
+{
+    if (comNumber_ == 0 && usb_)
+        return usb_->Driver().listenOnlyNote();
+    return QStringLiteral("the serial adapter still acknowledges frames");
 }
 
 std::optional<std::uint64_t> TComm::ErrorFrames() const
@@ -195,6 +217,7 @@ tervix::Status TComm::PortChange()
     if (comNumber_ != 0)
         emit connectionEvent(QStringLiteral("%1 opened").arg(PortName()));
     timer_->start();
+    OpenToListen();
     return {};
 }
 

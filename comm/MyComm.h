@@ -66,6 +66,11 @@ public:
     // The adapter in use and the error frames it counted (the USB channel only).
     QString AdapterName() const { return PortName(); }
     std::optional<std::uint64_t> ErrorFrames() const;
+    // Listening only, what the adapter in use does with the frames of others.
+    QString ListenOnlyNote() const;
+    // Listening only, the USB channel is opened at once (and after every port
+    // change back to it): no frame sent will open it.
+    void SetListenOnly(bool on);
 
     // For the "Comm Info" label: the adapter in use and its state.
     QString InfoText() const { return info_; }
@@ -95,6 +100,7 @@ signals:
 private:
     // The adapter the port number selects; null when the USB channel is gone.
     Adapter* InUse();
+    void OpenToListen();
     void FillSpeedBox();
     void UpdateInfo();
     void OnLost(Adapter* adapter, const QString& why);
@@ -104,6 +110,7 @@ private:
     tervix::TimePoint Now() const;
 
     QPointer<TUSB2CAN> usb_;
+    bool listenOnly_ = false;
     ComPortMap ports_;
     SerialLink serial_;
     std::unique_ptr<PollTimer> timer_;

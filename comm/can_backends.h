@@ -5,8 +5,9 @@
 //                          socketcan:can0, virtualcan:can0
 //   sim[:OPTIONS]          the simulated weighing node inside the program,
 //                          e.g. sim:node=3,rate=125,units=2
-//   replay:FILE[,speed=N]  a candump log played as if from the bus, N times
-//                          faster than recorded (0: all at once)
+//   replay:FILE[,speed=N]  a recorded trace (candump, PEAK TRC, Vector ASC)
+//                          played as if from the bus, N times faster than
+//                          recorded (0: all at once)
 #pragma once
 
 #include "can_driver.h"

@@ -35,6 +35,9 @@ const char* DriverResultName(DriverResult result);
 struct ReceivedFrame {
     tervix::BusFrame frame;
     std::optional<tervix::TimePoint> at;
+    // A replayed frame the recording marks as sent by the tool that recorded
+    // it: shown as a Tx line, never answered.
+    bool transmitted = false;
 };
 
 // Puts a device's receive stamps (microseconds on its own clock, often the
@@ -71,6 +74,9 @@ public:
     virtual bool systemSetsBitRate() const { return false; }
     // The rate the interface runs at, in bit/s; 0 when it cannot be read.
     virtual std::uint32_t interfaceBitRate() const { return 0; }
+    // Listening only, the program sends nothing on any back-end; this says
+    // what the adapter itself does with the frames of others.
+    virtual QString listenOnlyNote() const { return QStringLiteral("the adapter still acknowledges frames"); }
 
     // What the back-end is and how it is doing: "NAME: STATE".
     QString statusText() const { return status_; }

@@ -1,6 +1,5 @@
 #include "recorder.h"
 
-#include "candump_writer.h"
 
 #include <QFile>
 
@@ -45,7 +44,7 @@ Recorder::~Recorder()
     Stop();
 }
 
-bool Recorder::Start(const QString& path, QString* error)
+bool Recorder::Start(const QString& path, QString* error, std::optional<tervix::TraceFormat> format)
 {
     Stop();
     std::FILE* file = std::fopen(QFile::encodeName(path).constData(), "wb");
@@ -58,6 +57,8 @@ bool Recorder::Start(const QString& path, QString* error)
     file_ = file;
     path_ = path;
     frames_ = 0;
+    trace_ = tervix::TraceWriter(
+        format.value_or(tervix::TraceFormatForPath(path.toStdString()).value_or(tervix::TraceFormat::Candump)));
     pending_.clear();
     stopping_ = false;
     writeError_.clear();
@@ -68,7 +69,7 @@ bool Recorder::Start(const QString& path, QString* error)
     return true;
 }
 
-void Recorder::Append(const char* interfaceName, const tervix::BusFrame& frame, tervix::TimePoint at)
+void Recorder::Append(tervix::TraceDirection direction, const tervix::BusFrame& frame, tervix::TimePoint at)
 {
     if (!recording_ || writeFailed_.load(std::memory_order_relaxed))
         return;
@@ -76,7 +77,11 @@ void Recorder::Append(const char* interfaceName, const tervix::BusFrame& frame, 
     bool wake = false;
     {
         std::lock_guard lock(mutex_);
-        tervix::AppendCandumpLine(pending_, micros, interfaceName, frame);
+        tervix::TraceRecord record;
+        record.frame = frame;
+        record.micros = micros;
+        record.direction = direction;
+        trace_.Append(pending_, record);
         wake = pending_.size() >= kWakeBytes;
     }
     ++frames_;
@@ -121,6 +126,10 @@ void Recorder::Stop()
         return;
     {
         std::lock_guard lock(mutex_);
+        // A file without frames still gets its header, dated now.
+        if (!trace_.Begun() && trace_.Format() != tervix::TraceFormat::Candump)
+            trace_.Begin(pending_, UnixMicros(clock_.Now()));
+        trace_.End(pending_);
         stopping_ = true;
     }
     wake_.notify_one();

@@ -1,12 +1,16 @@
-// Records every frame the program receives and sends to a candump log:
-// received frames under the interface "rx", sent ones under "tx", each with
-// its receive or send time. The GUI thread only formats lines into a buffer;
+// Records every frame the program receives and sends, each with its receive
+// or send time, as a candump log (received frames under the interface "rx",
+// sent ones under "tx"), a PEAK TRC 1.1 or 2.1 file or a Vector ASC file
+// (Rx and Tx); a trace file's start time is its first frame's. The format is
+// chosen by the file's extension or given (trace_formats). The GUI thread
+// only formats lines into a buffer;
 // a writer thread does the file I/O, so a slow disk never stalls the poll and
 // no frame is dropped.
 #pragma once
 
 #include "clock.h"
 #include "frame_packet.h"
+#include "trace_formats.h"
 
 #include <QObject>
 #include <QString>
@@ -34,26 +38,36 @@ public:
 
     // Opens (truncates) `path` and starts the writer; false with *error when
     // the file cannot be opened. A recording under way is stopped first.
-    bool Start(const QString& path, QString* error = nullptr);
+    // Without `format`, the extension chooses: .trc TRC 2.1, .asc ASC,
+    // anything else a candump log.
+    bool Start(const QString& path, QString* error = nullptr,
+               std::optional<tervix::TraceFormat> format = std::nullopt);
     // Writes what is buffered and closes the file. A write error found now is
     // reported through failed() like one found while recording.
     void Stop();
 
     bool IsRecording() const { return recording_; }
     QString Path() const { return path_; }
+    tervix::TraceFormat Format() const { return trace_.Format(); }
     std::uint64_t Frames() const { return frames_; }
 
     // `at` on the program's clock; the line gets the wall-clock time it
     // stands for, by the two clocks' offset at the call.
-    void Received(const tervix::BusFrame& frame, tervix::TimePoint at) { Append("rx", frame, at); }
-    void Sent(const tervix::BusFrame& frame, tervix::TimePoint at) { Append("tx", frame, at); }
+    void Received(const tervix::BusFrame& frame, tervix::TimePoint at)
+    {
+        Append(tervix::TraceDirection::Received, frame, at);
+    }
+    void Sent(const tervix::BusFrame& frame, tervix::TimePoint at)
+    {
+        Append(tervix::TraceDirection::Transmitted, frame, at);
+    }
 
 signals:
     // The recording stopped by itself (full disk, write error); said once.
     void failed(const QString& message);
 
 private:
-    void Append(const char* interfaceName, const tervix::BusFrame& frame, tervix::TimePoint at);
+    void Append(tervix::TraceDirection direction, const tervix::BusFrame& frame, tervix::TimePoint at);
     // The wall-clock time that `at` on the program's clock stands for, in
     // microseconds since 1970.
     std::int64_t UnixMicros(tervix::TimePoint at);
@@ -73,6 +87,7 @@ private:
     std::thread writer_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    tervix::TraceWriter trace_{tervix::TraceFormat::Candump}; // GUI thread only
     std::string pending_;    // guarded by mutex_
     bool stopping_ = false;  // guarded by mutex_
     std::string writeError_; // guarded by mutex_; set once by the writer

@@ -1,6 +1,6 @@
 #include "replay_driver.h"
 
-#include "candump_reader.h"
+#include "trace_formats.h"
 
 #include <QFile>
 
@@ -8,71 +8,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <string>
-#include <string_view>
-
-namespace {
-
-enum class Direction : std::uint8_t { Rx, Tx, Other };
-
-struct Line {
-    std::int64_t micros = -1; // -1: no time stamp
-    Direction direction = Direction::Other;
-};
-
-// The time stamp and interface in front of the frame; the frame itself is
-// left to the candump reader.
-Line LineHeader(std::string_view text)
-{
-    Line line;
-    auto token = [&text] {
-        const std::size_t begin = text.find_first_not_of(" \t\r\v\f");
-        if (begin == std::string_view::npos) {
-            text = {};
-            return std::string_view();
-        }
-        text.remove_prefix(begin);
-        const std::size_t end = std::min(text.find_first_of(" \t\r\v\f"), text.size());
-        const std::string_view t = text.substr(0, end);
-        text.remove_prefix(end);
-        return t;
-    };
-    std::string_view t = token();
-    if (t.size() > 2 && t.front() == '(' && t.back() == ')') {
-        const std::string_view stamp = t.substr(1, t.size() - 2);
-        std::int64_t seconds = 0;
-        std::int64_t fraction = 0;
-        int fractionDigits = 0;
-        bool inFraction = false;
-        for (char c : stamp) {
-            if (c == '.' && !inFraction) {
-                inFraction = true;
-            } else if (c >= '0' && c <= '9') {
-                if (!inFraction)
-                    seconds = seconds * 10 + (c - '0');
-                else if (fractionDigits < 6) {
-                    fraction = fraction * 10 + (c - '0');
-                    ++fractionDigits;
-                }
-            } else {
-                seconds = -1;
-                break;
-            }
-        }
-        for (; fractionDigits < 6; ++fractionDigits)
-            fraction *= 10;
-        if (seconds >= 0)
-            line.micros = seconds * 1000000 + fraction;
-        t = token();
-    }
-    if (t == "rx")
-        line.direction = Direction::Rx;
-    else if (t == "tx")
-        line.direction = Direction::Tx;
-    return line;
-}
-
-} // namespace
+#include <memory>
+#include <numeric>
+#include <optional>
+#include <utility>
 
 ReplayDriver::ReplayDriver(const QString& path, double speed, tervix::Clock& clock, QObject* parent)
     : CanDriver(parent), path_(path), speed_(speed), clock_(clock)
@@ -88,42 +27,30 @@ void ReplayDriver::Load()
         loadError_ = QString::fromLocal8Bit(std::strerror(errno));
         return;
     }
-    std::vector<Direction> directions;
-    std::int64_t lastMicros = 0;
-    tervix::CandumpPacket packet;
-    std::string text;
-    // Line by line: the candump reader takes the frame, the header before it
-    // gives the time and direction.
-    while (std::getline(in, text)) {
-        if (text.size() > tervix::CandumpReader::kMaxLine) {
-            ++skipped_;
-            continue;
+    struct Collect final : tervix::TraceSink {
+        explicit Collect(std::vector<Entry>& into) : entries(into) {}
+        void Record(std::uint64_t, const tervix::TraceRecord& r) override
+        {
+            entries.push_back({r.frame, r.micros, r.kind == tervix::TraceRecord::Kind::ErrorFrame,
+                               r.direction == tervix::TraceDirection::Transmitted});
         }
-        const tervix::CandumpLineResult r = tervix::ParseCandumpLine(text, packet);
-        if (r.kind == tervix::CandumpLineKind::Skipped)
-            ++skipped_;
-        if (r.kind != tervix::CandumpLineKind::Frame)
-            continue;
-        const Line header = LineHeader(text);
-        // A line without a time stamp plays with the one before it.
-        if (header.micros >= 0)
-            lastMicros = header.micros;
-        frames_.push_back({packet.frame, lastMicros});
-        directions.push_back(header.direction);
+        void Skipped(std::uint64_t, tervix::TraceSkip, std::string_view) override {}
+        std::vector<Entry>& entries;
+    } sink(frames_);
+    tervix::TraceReader reader;
+    constexpr std::size_t kChunk = std::size_t{1} << 16;
+    const auto chunk = std::make_unique<char[]>(kChunk);
+    for (;;) {
+        in.read(chunk.get(), static_cast<std::streamsize>(kChunk));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (got == 0)
+            break;
+        reader.Feed(std::string_view(chunk.get(), got), sink);
     }
     if (in.bad())
         loadError_ = QString::fromLocal8Bit(std::strerror(errno));
-
-    // Our own recordings hold both directions; only what came from the bus plays.
-    const bool recorded =
-        std::any_of(directions.begin(), directions.end(), [](Direction d) { return d != Direction::Other; });
-    if (recorded) {
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < frames_.size(); ++i)
-            if (directions[i] == Direction::Rx)
-                frames_[kept++] = frames_[i];
-        frames_.resize(kept);
-    }
+    reader.Finish(sink);
+    skipped_ = std::accumulate(reader.Skips().begin(), reader.Skips().end(), std::uint64_t{0});
     frames_.shrink_to_fit();
     if (!frames_.empty()) {
         const std::int64_t first = frames_.front().micros;
@@ -149,6 +76,8 @@ void ReplayDriver::Report()
         text += QStringLiteral(", %1 lines skipped").arg(skipped_);
     if (!open_)
         text += QStringLiteral(", not started");
+    else if (Paused())
+        text += QStringLiteral(", paused");
     setStatus(name, text + QStringLiteral(", sends go nowhere"));
 }
 
@@ -158,6 +87,8 @@ DriverResult ReplayDriver::init(std::uint16_t)
         return DriverResult::Missing;
     open_ = true;
     start_ = clock_.Now();
+    if (pausedAt_)
+        pausedAt_ = start_;
     next_ = 0;
     Report();
     return DriverResult::Ok;
@@ -171,24 +102,45 @@ DriverResult ReplayDriver::close()
     return wasOpen ? DriverResult::Ok : DriverResult::NotOpen;
 }
 
+void ReplayDriver::SetPaused(bool paused)
+{
+    if (paused == Paused())
+        return;
+    const tervix::TimePoint now = clock_.Now();
+    if (paused)
+        pausedAt_ = now;
+    else
+        start_ += now - *std::exchange(pausedAt_, std::nullopt);
+    Report();
+}
+
+void ReplayDriver::Restart()
+{
+    next_ = 0;
+    start_ = clock_.Now();
+    if (pausedAt_)
+        pausedAt_ = start_;
+    Report();
+}
+
 DriverResult ReplayDriver::read(ReceivedFrame& received)
 {
     if (!open_)
         return DriverResult::NotOpen;
-    if (next_ < frames_.size()) {
+    if (next_ < frames_.size() && !Paused()) {
         const Entry& e = frames_[next_];
-        if (speed_ <= 0) {
-            received.frame = e.frame;
-            received.at.reset();
-            ++next_;
-            return DriverResult::Ok;
+        std::optional<tervix::TimePoint> due;
+        if (speed_ > 0) {
+            const std::chrono::duration<double, std::micro> after(static_cast<double>(e.micros) / speed_);
+            due = start_ + std::chrono::duration_cast<tervix::TimePoint::duration>(after);
         }
-        const std::chrono::duration<double, std::micro> after(static_cast<double>(e.micros) / speed_);
-        const tervix::TimePoint due = start_ + std::chrono::duration_cast<tervix::TimePoint::duration>(after);
-        if (due <= clock_.Now()) {
+        if (!due || *due <= clock_.Now()) {
+            ++next_;
+            if (e.error)
+                return DriverResult::ErrorFrame;
             received.frame = e.frame;
             received.at = due;
-            ++next_;
+            received.transmitted = e.transmitted;
             return DriverResult::Ok;
         }
     }

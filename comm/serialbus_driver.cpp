@@ -56,6 +56,18 @@ std::uint32_t SerialBusDriver::interfaceBitRate() const
     return systemRate_ ? systemRate_() : 0;
 }
 
+QString SerialBusDriver::listenOnlyNote() const
+{
+    if (plugin_ == kSocketCan) {
+        if (const std::optional<bool> silent = SocketCanListenOnly(interface_))
+            return *silent ? QStringLiteral("%1 is in listen-only mode").arg(interface_)
+                           : QStringLiteral("%1 still acknowledges frames; `ip link set %1 type can listen-only "
+                                            "on` makes it silent")
+                                 .arg(interface_);
+    }
+    return CanDriver::listenOnlyNote();
+}
+
 void SerialBusDriver::report(const QString& state)
 {
     setStatus(QStringLiteral("%1:%2").arg(plugin_, interface_), state);

@@ -16,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class SerialBusDriver final : public CanDriver {
     Q_OBJECT
@@ -41,6 +42,8 @@ public:
     DriverResult write(const tervix::BusFrame& frame) override;
     bool systemSetsBitRate() const override { return static_cast<bool>(systemRate_); }
     std::uint32_t interfaceBitRate() const override;
+    // SocketCAN: whether the interface itself was set listen-only.
+    QString listenOnlyNote() const override;
 
     // The device while the channel is initialised (tests wait for it to connect).
     QCanBusDevice* device() const { return device_.get(); }
@@ -75,3 +78,6 @@ private:
 // The bit rate of a SocketCAN interface as the kernel has it (netlink), 0
 // when it cannot be read (no such interface, not a CAN interface, not Linux).
 std::uint32_t SocketCanBitRate(const QString& interfaceName);
+// Whether a SocketCAN interface is in listen-only mode (`ip link set IF type
+// can listen-only on`); nothing when it cannot be read or is no CAN interface.
+std::optional<bool> SocketCanListenOnly(const QString& interfaceName);

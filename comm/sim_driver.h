@@ -22,6 +22,7 @@ public:
     DriverResult close() override;
     DriverResult read(ReceivedFrame& received) override;
     DriverResult write(const tervix::BusFrame& frame) override;
+    QString listenOnlyNote() const override { return QStringLiteral("the simulated unit is inside the program"); }
 
     tervix::sim::SimulatedUnit& Unit() { return *unit_; }
 

@@ -1,6 +1,6 @@
-// Reading a SocketCAN interface's bit rate from the kernel, as `ip -details
-// link show` does: RTM_GETLINK, then IFLA_LINKINFO / IFLA_INFO_DATA /
-// IFLA_CAN_BITTIMING.
+// Reading a SocketCAN interface's bit rate and listen-only mode from the
+// kernel, as `ip -details link show` does: RTM_GETLINK, then IFLA_LINKINFO /
+// IFLA_INFO_DATA / IFLA_CAN_BITTIMING or IFLA_CAN_CTRLMODE.
 #include "serialbus_driver.h"
 
 #ifdef Q_OS_LINUX
@@ -37,7 +37,12 @@ struct Socket {
 
 } // namespace
 
-std::uint32_t SocketCanBitRate(const QString& interfaceName)
+namespace {
+
+// The CAN data (IFLA_INFO_DATA) of a CAN interface's link, handed to `read`;
+// false when there is none.
+template <typename Read>
+bool ReadCanLink(const QString& interfaceName, Read&& read)
 {
     const unsigned index = if_nametoindex(interfaceName.toLocal8Bit().constData());
     if (index == 0)
@@ -59,12 +64,12 @@ std::uint32_t SocketCanBitRate(const QString& interfaceName)
     request.info.ifi_family = AF_UNSPEC;
     request.info.ifi_index = static_cast<int>(index);
     if (::send(s.fd, &request, sizeof request, 0) < 0)
-        return 0;
+        return false;
 
     alignas(nlmsghdr) char answer[16384];
     const ssize_t n = ::recv(s.fd, answer, sizeof answer, 0);
     if (n <= 0)
-        return 0;
+        return false;
     auto len = static_cast<unsigned>(n);
     for (auto* h = reinterpret_cast<const nlmsghdr*>(answer); NLMSG_OK(h, len); h = NLMSG_NEXT(h, len)) {
         if (h->nlmsg_type != RTM_NEWLINK)
@@ -73,24 +78,48 @@ std::uint32_t SocketCanBitRate(const QString& interfaceName)
         const rtattr* linkInfo =
             FindAttribute(IFLA_RTA(info), static_cast<int>(IFLA_PAYLOAD(h)), IFLA_LINKINFO);
         if (!linkInfo)
-            return 0;
+            return false;
         const int infoLen = static_cast<int>(RTA_PAYLOAD(linkInfo));
         // Other kinds (vcan, ...) have no bit timing; their data means something else.
         const rtattr* kind = FindAttribute(RTA_DATA(linkInfo), infoLen, IFLA_INFO_KIND);
         if (!kind || std::strncmp(static_cast<const char*>(RTA_DATA(kind)), "can", RTA_PAYLOAD(kind)) != 0)
-            return 0;
+            return false;
         const rtattr* data = FindAttribute(RTA_DATA(linkInfo), infoLen, IFLA_INFO_DATA);
-        if (!data)
-            return 0;
-        const rtattr* timing =
-            FindAttribute(RTA_DATA(data), static_cast<int>(RTA_PAYLOAD(data)), IFLA_CAN_BITTIMING);
+        return data && read(RTA_DATA(data), static_cast<int>(RTA_PAYLOAD(data)));
+    }
+    return false;
+}
+
+} // namespace
+
+std::uint32_t SocketCanBitRate(const QString& interfaceName)
+{
+    std::uint32_t rate = 0;
+    ReadCanLink(interfaceName, [&rate](const void* data, int len) {
+        const rtattr* timing = FindAttribute(data, len, IFLA_CAN_BITTIMING);
         if (!timing || RTA_PAYLOAD(timing) < sizeof(can_bittiming))
-            return 0;
+            return false;
         can_bittiming bt;
         std::memcpy(&bt, RTA_DATA(timing), sizeof bt);
-        return bt.bitrate;
-    }
-    return 0;
+        rate = bt.bitrate;
+        return true;
+    });
+    return rate;
+}
+
+std::optional<bool> SocketCanListenOnly(const QString& interfaceName)
+{
+    std::optional<bool> silent;
+    ReadCanLink(interfaceName, [&silent](const void* data, int len) {
+        const rtattr* mode = FindAttribute(data, len, IFLA_CAN_CTRLMODE);
+        if (!mode || RTA_PAYLOAD(mode) < sizeof(can_ctrlmode))
+            return false;
+        can_ctrlmode m;
+        std::memcpy(&m, RTA_DATA(mode), sizeof m);
+        silent = (m.flags & CAN_CTRLMODE_LISTENONLY) != 0;
+        return true;
+    });
+    return silent;
 }
 
 #else
@@ -98,6 +127,11 @@ std::uint32_t SocketCanBitRate(const QString& interfaceName)
 std::uint32_t SocketCanBitRate(const QString&)
 {
     return 0;
+}
+
+std::optional<bool> SocketCanListenOnly(const QString&)
+{
+    return std::nullopt;
 }
 
 #endif

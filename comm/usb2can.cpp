@@ -145,13 +145,8 @@ tervix::Status TUSB2CAN::WriteFrame(const tervix::BusFrame& frame)
     if (!open_ && steps_.empty()) {
         // The first send opens the channel; a driver that cannot open (no
         // library, no adapter) says so now instead of swallowing the frame.
-        const DriverResult r = driver_->init(static_cast<std::uint16_t>(code_));
-        if (r != DriverResult::Ok) {
-            Error("CAN_Init", r);
-            return tervix::Status::Failed(FailureText("CAN_Init", r).toStdString());
-        }
-        open_ = true;
-        steps_.push_back({Step::Wait});
+        if (tervix::Status opened = InitNow(); !opened)
+            return opened;
     }
     if (heldFrames_ >= kMaxHeldFrames) {
         Error("CAN_Write", DriverResult::WriteFailed);
@@ -164,6 +159,27 @@ tervix::Status TUSB2CAN::WriteFrame(const tervix::BusFrame& frame)
     return {};
 }
 
+tervix::Status TUSB2CAN::InitNow()
+{
+    const DriverResult r = driver_->init(static_cast<std::uint16_t>(code_));
+    if (r != DriverResult::Ok) {
+        Error("CAN_Init", r);
+        return tervix::Status::Failed(FailureText("CAN_Init", r).toStdString());
+    }
+    open_ = true;
+    steps_.push_back({Step::Wait});
+    return {};
+}
+
+tervix::Status TUSB2CAN::OpenToListen()
+{
+    if (open_ || !steps_.empty())
+        return {};
+    tervix::Status opened = InitNow();
+    RunSteps();
+    return opened;
+}
+
 QString TUSB2CAN::FailureText(const char* call, DriverResult result) const
 {
     const QString status = driver_->statusText();
@@ -174,10 +190,11 @@ QString TUSB2CAN::FailureText(const char* call, DriverResult result) const
 
 void TUSB2CAN::Deliver(const ReceivedFrame& received, tervix::TimePoint readAt)
 {
-    if (onReceive_)
+    // A replayed frame the recording sent is no answer to a search.
+    if (onReceive_ && !received.transmitted)
         onReceive_(this, received.frame);
     if (ring_)
-        ring_->DeliverFrame(received.frame, received.at.value_or(readAt));
+        ring_->DeliverFrame(received.frame, received.at.value_or(readAt), received.transmitted);
 }
 
 void TUSB2CAN::PollInto(tervix::ReceiveRing& ring)

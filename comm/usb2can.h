@@ -49,6 +49,9 @@ public:
     // Sends at once, or holds the frame while the driver settles. Fails when
     // the driver refuses the frame or cannot open, or too many are held.
     tervix::Status WriteFrame(const tervix::BusFrame& frame);
+    // Listening only, no first frame sent opens the channel: this opens it
+    // at the rate chosen, unless it is open or being opened.
+    tervix::Status OpenToListen();
     void StartSearch(FrameCallback onFound);
     // Stops a running search; the channel goes back to the rate it had
     // before the search (the speed box still shows it).
@@ -108,6 +111,8 @@ private:
 
     void Error(const char* call, DriverResult result);
     QString FailureText(const char* call, DriverResult result) const;
+    // Initialises the driver at the rate chosen and waits for it to settle.
+    tervix::Status InitNow();
     void Init(std::uint16_t code, bool openAnyway);
     void CloseDriver();
     // Runs queued steps until one must wait; true when none is left.

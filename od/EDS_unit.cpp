@@ -64,10 +64,13 @@ bool TOpenDialog::Execute()
     QString suffix = defaultExt_;
     suffix.remove(QStringLiteral("*")).remove(QStringLiteral("."));
     dialog.setDefaultSuffix(suffix);
+    if (!startFolder_.isEmpty())
+        dialog.setDirectory(startFolder_);
     dialog.selectFile(fileName_);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     fileName_ = dialog.selectedFiles().first();
+    emit fileChosen(fileName_);
     return true;
 }
 

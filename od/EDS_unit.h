@@ -35,13 +35,20 @@ public:
 
     QString FileName() const override { return fileName_; }
     bool Execute() override;
+    // Where the dialog starts; empty: the working directory.
+    void SetStartFolder(const QString& folder) { startFolder_ = folder; }
 
     // "EDS Files|*.EDS" as a file dialog's name filter: "EDS Files (*.EDS)".
     static QString NameFilter(const QString& filter);
 
+signals:
+    // The user confirmed this file.
+    void fileChosen(const QString& path);
+
 private:
     QWidget* owner_;
     QString fileName_;
+    QString startFolder_;
     QString defaultExt_;
     QString filter_;
 };

@@ -81,7 +81,7 @@ protected:
             elapsed_ += 3ms;
             form->Comm()->Timer().tick();
             if (elapsed_ % 300ms < 3ms && form->GuardTimerActive())
-                form->WatchdogTimerTick();
+                form->GuardTimerTick();
             if (elapsed_ % 2000ms < 3ms && form->WatchdogTimerActive())
                 form->WatchdogTimerTick();
         }

@@ -146,10 +146,11 @@ TEST_F(MonitorTest, LayoutHasThePagesAndControlsAtStart)
     EXPECT_EQ(form.windowTitle(), "Tervix - V2.3");
     EXPECT_EQ(form.size(), QSize(992, 619));
     auto* pages = Find<QTabWidget>("PageControl2");
-    ASSERT_EQ(pages->count(), 3);
+    ASSERT_EQ(pages->count(), 4);
     EXPECT_EQ(pages->tabText(0), "Communication");
     EXPECT_EQ(pages->tabText(1), "CAN Data");
     EXPECT_EQ(pages->tabText(2), "KRV Data");
+    EXPECT_EQ(pages->tabText(3), "Nodes");
     EXPECT_EQ(pages->currentWidget(), form.DataPage());
     EXPECT_EQ(form.DataPage()->objectName(), "tsKRVData");
     EXPECT_EQ(Find<QGroupBox>("bgParameters")->title(), "Parameters");

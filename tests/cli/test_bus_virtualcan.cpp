@@ -10,9 +10,12 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -108,6 +111,72 @@ TEST_F(SimOnVirtualBus, AnAnswerLaterThanTheTimeOutIsNoAnswer)
 {
     Start("node=1,delay=300");
     EXPECT_EQ(Cli("--sdo-timeout 100 sdo read 1 0x1000 0").status, 6);
+}
+
+pid_t Spawn(std::vector<std::string> argv)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::vector<char*> args;
+        for (std::string& a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The frames of a candump recording that only a master sends: NMT commands,
+// SDO requests and guard requests (the simulated node sends none of them).
+std::vector<std::string> MasterFrames(const std::string& path)
+{
+    std::vector<std::string> found;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t space = line.rfind(' ');
+        const std::size_t hash = line.find('#');
+        if (space == std::string::npos || hash == std::string::npos || hash < space)
+            continue;
+        const std::string id = line.substr(space + 1, hash - space - 1);
+        const bool remote = line.compare(hash + 1, 1, "R") == 0;
+        const unsigned value = unsigned(std::stoul(id, nullptr, 16));
+        if (value == 0x000 || (value >= 0x601 && value <= 0x67F) || (remote && value >= 0x701 && value <= 0x77F))
+            found.push_back(line);
+    }
+    return found;
+}
+
+// The window next to a node sending heartbeats, with a third program
+// recording the bus: listening only it sends nothing in 10 s; without the
+// flag its watchdog starts the pre-operational node within 3 s.
+TEST_F(SimOnVirtualBus, TheWindowListeningOnlyPutsNoFrameOnTheBus)
+{
+    Start("node=1");
+    ASSERT_EQ(Cli("sdo write 1 0x1017 0 100").status, 0);
+    const std::string dir = ::testing::TempDir();
+    for (const bool listening : {true, false}) {
+        const std::string record = dir + (listening ? "listening.log" : "default.log");
+        const std::string seconds = listening ? "10" : "4";
+        const pid_t monitor = Spawn({TERVIX_CLI_PATH, "--can", "virtualcan:can0", "monitor", "--seconds", seconds,
+                                     "--record", record});
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::vector<std::string> window = {TERVIX_APP_PATH, "--can", "virtualcan:can0", "--no-settings"};
+        if (listening)
+            window.push_back("--listen-only");
+        const pid_t tervix = Spawn(window);
+        int status = -1;
+        ::waitpid(monitor, &status, 0);
+        ::kill(tervix, SIGTERM);
+        ::waitpid(tervix, nullptr, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const std::vector<std::string> sent = MasterFrames(record);
+        if (listening)
+            EXPECT_TRUE(sent.empty()) << sent.front();
+        else
+            EXPECT_FALSE(sent.empty()) << "the watchdog sent no NMT Start";
+    }
 }
 
 } // namespace

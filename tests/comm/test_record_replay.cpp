@@ -7,6 +7,7 @@
 #include "fakes.h"
 #include "recorder.h"
 #include "replay_driver.h"
+#include "trace_formats.h"
 #include "usb2can.h"
 
 #include <QFile>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 using ::testing::ElementsAre;
@@ -120,7 +122,7 @@ protected:
         comm->SetOnFrame([this](TComm* sender, int slot) {
             const tervix::ReceiveSlot& s = sender->Slot(slot);
             if (s.isFrame) {
-                seen.push_back(FrameText(s.frame));
+                seen.push_back((s.transmitted ? "tx " : "") + FrameText(s.frame));
                 times.push_back(s.at);
             }
         });
@@ -146,9 +148,9 @@ protected:
 
 // Received frames pass the receive slots, sent ones SendFrame; an error
 // frame is no frame, nor is a send the driver refused. What is in the file is
-// read back by the candump reader, and the received part played back through
-// the replay back-end.
-TEST_F(RecordReplayTest, RecordsEveryFrameReceivedAndSentAndReplaysTheReceivedOnes)
+// read back by the candump reader, and played back through the replay
+// back-end, the sent frames marked as such.
+TEST_F(RecordReplayTest, RecordsEveryFrameReceivedAndSentAndReplaysThem)
 {
     auto fake = std::make_unique<FakeDriver>(log);
     FakeDriver* driver = fake.get();
@@ -188,13 +190,15 @@ TEST_F(RecordReplayTest, RecordsEveryFrameReceivedAndSentAndReplaysTheReceivedOn
     EXPECT_LE(logged.seconds.back(), UnixSecondsNow() + 0.001);
     EXPECT_TRUE(std::is_sorted(logged.seconds.begin(), logged.seconds.end()));
 
-    const std::vector<std::string> received = seen;
     seen.clear();
     comm.reset();
     Build(std::make_unique<ReplayDriver>(path, 0.0, clock));
     clock.Advance(TUSB2CAN::kSettleWait);
     comm->Timer().tick();
-    EXPECT_THAT(seen, ElementsAreArray(received));
+    // The sent frames play too, marked as sent.
+    EXPECT_THAT(seen, ElementsAre("705 l1 05", "701 rtr l0", "18FF1234 ext l2 11 22", "tx 005 l2 01 05",
+                                  "tx 601 rtr l3 00 00 00", "tx 12345678 ext l2 01 02",
+                                  "181 l8 01 02 03 04 05 06 07 08"));
 }
 
 // A replayed frame arrives at the time it was due, whenever the poll read it:
@@ -231,7 +235,8 @@ const std::string kRecorded = "(1700000000.000000) rx 181#01\n"
                               "(1700000000.500000) rx 18FF1234#R2\n"
                               "\n"
                               "(1700000001.500000) rx 181#0203\n";
-const std::vector<std::string> kRecordedRx{"181 l1 01", "18FF1234 ext rtr l2 00 00", "181 l2 02 03"};
+const std::vector<std::string> kRecordedRx{"181 l1 01", "tx 601 rtr l3 00 00 00", "18FF1234 ext rtr l2 00 00",
+                                           "181 l2 02 03"};
 
 // The settle wait after init is 200 ms, so the first tick comes 200 ms in.
 TEST_P(ReplayPace, PlaysTheReceivedFramesAtTheirTime)
@@ -258,21 +263,21 @@ INSTANTIATE_TEST_SUITE_P(Speeds, ReplayPace,
                          ::testing::Values(PaceCase{"AsRecorded",
                                                     kRecorded,
                                                     1.0,
-                                                    {{0, 1}, {299, 1}, {1, 2}, {999, 2}, {1, 3}},
+                                                    {{0, 2}, {299, 2}, {1, 3}, {999, 3}, {1, 4}},
                                                     kRecordedRx,
-                                                    ": 3 of 3 frames, 1 lines skipped, sends go nowhere"},
+                                                    ": 4 of 4 frames, 1 lines skipped, sends go nowhere"},
                                            PaceCase{"TwiceAsFast",
                                                     kRecorded,
                                                     2.0,
-                                                    {{0, 1}, {49, 1}, {1, 2}, {499, 2}, {1, 3}},
+                                                    {{0, 2}, {49, 2}, {1, 3}, {499, 3}, {1, 4}},
                                                     kRecordedRx,
-                                                    ": 3 of 3 frames, 1 lines skipped, sends go nowhere"},
+                                                    ": 4 of 4 frames, 1 lines skipped, sends go nowhere"},
                                            PaceCase{"AllAtOnce",
                                                     kRecorded,
                                                     0.0,
-                                                    {{0, 3}},
+                                                    {{0, 4}},
                                                     kRecordedRx,
-                                                    ": 3 of 3 frames, 1 lines skipped, sends go nowhere"},
+                                                    ": 4 of 4 frames, 1 lines skipped, sends go nowhere"},
                                            // Another tool's log has no rx/tx: every frame plays; a line
                                            // without a time stamp plays with the one before.
                                            PaceCase{
@@ -286,8 +291,8 @@ INSTANTIATE_TEST_SUITE_P(Speeds, ReplayPace,
                                                     kRecorded,
                                                     1.0,
                                                     {},
-                                                    {"181 l1 01"},
-                                                    ": 1 of 3 frames, 1 lines skipped, sends go nowhere"}),
+                                                    {"181 l1 01", "tx 601 rtr l3 00 00 00"},
+                                                    ": 2 of 4 frames, 1 lines skipped, sends go nowhere"}),
                          [](const auto& info) { return info.param.name; });
 
 TEST(ReplayOption, NamesTheFileAndTheSpeed)
@@ -333,6 +338,115 @@ TEST(RecorderWriteError, StopsTheRecordingWithOneMessage)
     QString error;
     EXPECT_FALSE(recorder.Start(QStringLiteral("/nonexistent/dir/x.log"), &error));
     EXPECT_EQ(error, "Cannot record to /nonexistent/dir/x.log: No such file or directory");
+}
+
+// Every frame the replay gives, in order: "tx 181 l1 01" for one the
+// recording marks as sent, "error" for an error frame.
+std::vector<std::string> PlayAll(ReplayDriver& driver)
+{
+    std::vector<std::string> played;
+    ReceivedFrame r;
+    for (DriverResult result; (result = driver.read(r)) != DriverResult::Empty;) {
+        if (result == DriverResult::ErrorFrame)
+            played.push_back("error");
+        else if (result == DriverResult::Ok)
+            played.push_back((r.transmitted ? "tx " : "") + FrameText(r.frame));
+        else
+            break;
+        r = {};
+    }
+    return played;
+}
+
+// The recorder writes each format, by extension or as asked; the replay reads
+// it by its content and plays both directions.
+struct FormatCase {
+    const char* file;
+    std::optional<tervix::TraceFormat> asked;
+    tervix::TraceFormat written;
+    const char* begins; // the file's first bytes
+};
+
+class RecordedFormat : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(RecordedFormat, IsWrittenAndReplayedWithItsDirections)
+{
+    const FormatCase& c = GetParam();
+    QTemporaryDir dir;
+    tervix::ManualClock clock;
+    Recorder recorder(nullptr, Recorder::kFlushInterval, clock);
+    const QString path = dir.filePath(QString::fromLatin1(c.file));
+    ASSERT_TRUE(recorder.Start(path, nullptr, c.asked));
+    recorder.Received(Frame(0x181, {0x01, 0x02}), clock.Now());
+    clock.Advance(1500us);
+    recorder.Sent(Special(0x601, false, true, {}, 3), clock.Now());
+    clock.Advance(20ms);
+    recorder.Received(Special(0x18FF1234, true, false, {0xAA}, 1), clock.Now());
+    recorder.Stop();
+    EXPECT_EQ(recorder.Format(), c.written);
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().startsWith(c.begins)) << c.file;
+
+    ReplayDriver replay(path, 0.0, clock);
+    ASSERT_EQ(replay.init(0x001C), DriverResult::Ok);
+    EXPECT_THAT(PlayAll(replay), ElementsAre("181 l2 01 02", "tx 601 rtr l3 00 00 00", "18FF1234 ext l1 AA"));
+    // 21.5 ms, to the format's precision (TRC 1.1: tenths of a millisecond).
+    EXPECT_EQ(replay.TotalMicros(), 21500);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, RecordedFormat,
+                         ::testing::Values(FormatCase{"r.log", std::nullopt, tervix::TraceFormat::Candump, "("},
+                                           FormatCase{"r.trc", std::nullopt, tervix::TraceFormat::Trc21,
+                                                      ";$FILEVERSION=2.1\r\n;$STARTTIME="},
+                                           FormatCase{"r.trc", tervix::TraceFormat::Trc11, tervix::TraceFormat::Trc11,
+                                                      ";$FILEVERSION=1.1\r\n;$STARTTIME="},
+                                           FormatCase{"r.asc", std::nullopt, tervix::TraceFormat::Asc, "date "},
+                                           FormatCase{"r.txt", std::nullopt, tervix::TraceFormat::Candump, "("}));
+
+// A TRC 2.1 file as PEAK's tools write it: Tx frames marked, the error frame
+// reported as the Qt SerialBus back-end reports one, FD, event and status
+// lines counted as skipped. Paused, nothing falls due; the frames after keep
+// their spacing; a restart plays from the first frame again.
+TEST_F(RecordReplayTest, ReplaysATrcFileAndPausesAndRestarts)
+{
+    const QString path =
+        WriteFile("peak.trc", ";$FILEVERSION=2.1\r\n;$STARTTIME=41766.4648963872\r\n;$COLUMNS=N,O,T,B,I,d,R,L,D\r\n"
+                              "      1      1059.900 DT 1      0300 Rx -  7    00 00 00 00 04 00 00\r\n"
+                              "      2      1159.900 DT 1      0400 Tx -  2    00 01\r\n"
+                              "      3      1334.416 FD 1      0500 Tx -  9    01 02 03 04 05 06 07 08 09 0A 0B 0C\r\n"
+                              "      4      1334.222 ER 1         - Rx -  5    04 00 02 00 00\r\n"
+                              "      5      1334.224 EV 1  User-defined event for bus 1\r\n"
+                              "      6      1334.231 ST 1         - Rx -  4    00 00 00 08\r\n"
+                              "      7      1459.900 DT 1  18EFC034 Tx -  1    01\r\n"
+                              "      8      2059.900 RR 1      0100 Rx -  3\r\n");
+    ReplayDriver replay(path, 0.0, clock);
+    ASSERT_EQ(replay.init(0x001C), DriverResult::Ok);
+    EXPECT_THAT(PlayAll(replay), ElementsAre("300 l7 00 00 00 00 04 00 00", "tx 400 l2 00 01", "error",
+                                             "tx 18EFC034 ext l1 01", "100 rtr l3 00 00 00"));
+    EXPECT_EQ(replay.SkippedLines(), 3u);
+
+    ReplayDriver paced(path, 1.0, clock);
+    ASSERT_EQ(paced.init(0x001C), DriverResult::Ok);
+    EXPECT_EQ(PlayAll(paced).size(), 1u);
+    paced.SetPaused(true);
+    clock.Advance(5s);
+    EXPECT_TRUE(PlayAll(paced).empty());
+    EXPECT_TRUE(paced.Paused());
+    paced.SetPaused(false);
+    clock.Advance(99ms);
+    EXPECT_TRUE(PlayAll(paced).empty());
+    clock.Advance(1ms);
+    EXPECT_THAT(PlayAll(paced), ElementsAre("tx 400 l2 00 01"));
+    EXPECT_EQ(paced.FramesPlayed(), 2u);
+    EXPECT_EQ(paced.PlayedMicros(), 100000);
+    EXPECT_EQ(paced.TotalMicros(), 1000000);
+    EXPECT_EQ(paced.FrameCount(), 5u);
+    paced.Restart();
+    EXPECT_THAT(PlayAll(paced), ElementsAre("300 l7 00 00 00 00 04 00 00"));
+    clock.Advance(1s);
+    EXPECT_EQ(PlayAll(paced).size(), 4u);
 }
 
 } // namespace
