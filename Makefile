@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run run-serial test test-sanitize bench fuzz clean
+.PHONY: all deps configure build run run-serial test test-sanitize test-windows bench fuzz package test-package clean
 
 all: build
 
@@ -53,6 +53,12 @@ test-sanitize: deps
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest -j$(JOBS) --output-on-failure --timeout 600
 
+# The logic layer and tervix-cli's file commands cross-built for Windows
+# (mingw-w64, no Qt) and their tests run under Wine; installs what is missing.
+WINDOWS_BUILD ?= build-windows
+test-windows:
+	@JOBS=$(JOBS) scripts/test-windows $(WINDOWS_BUILD)
+
 # Benchmarks: a Release build of their own, every bench_* executable, then
 # the whole tervix-cli process on a generated candump log.
 BENCH_BUILD ?= build-bench
@@ -87,6 +93,25 @@ fuzz: deps
 			echo "fuzz: $$t found a fault; the input is in $(FUZZ_BUILD)/findings/"; exit 1; \
 		fi; \
 	done
+
+# The Debian package (CPack's DEB generator): a Release build of its own with
+# Debian's hardening flags, tests off; the .deb lands in $(PACKAGE_BUILD)/.
+# test-package unpacks it, runs what it holds and checks it (lintian too).
+PACKAGE_BUILD ?= build-package
+
+package:
+	@scripts/install-deps packaging
+	@CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+		LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+		cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DTERVIX_BUILD_TESTS=OFF \
+		-DTERVIX_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j$(JOBS)
+	@rm -f $(PACKAGE_BUILD)/tervix_*.deb
+	@cd $(PACKAGE_BUILD) && cpack -G DEB >cpack.log || { cat cpack.log; exit 1; }
+	@ls $(PACKAGE_BUILD)/tervix_*.deb
+
+test-package: package
+	@scripts/test-package $(PACKAGE_BUILD)/tervix_*.deb
 
 clean:
 	rm -rf $(BUILD)

@@ -1,8 +1,16 @@
 #include "cli.h"
 
 #include "commands.h"
+#include "version.h"
 
 #include <signal.h>
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -18,10 +26,24 @@ namespace {
 
 volatile std::sig_atomic_t stopSignal = 0;
 
+#ifdef _WIN32
+// Windows has neither SIGTERM nor reads that a signal interrupts: Ctrl+C and
+// Ctrl+Break arrive as console events on a thread of their own. The handler
+// notes the stop, which the reading loops look for (decode's live input waits
+// on a pipe in short steps for it).
+BOOL WINAPI OnConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    stopSignal = event == CTRL_C_EVENT ? SIGINT : SIGBREAK;
+    return TRUE;
+}
+#else
 extern "C" void OnStopSignal(int signal)
 {
     stopSignal = signal;
 }
+#endif
 
 constexpr std::array kCommands = {
     Command{"decode", "name the frames of a trace (candump, PEAK TRC, Vector ASC) or a serial adapter's byte stream",
@@ -35,7 +57,8 @@ constexpr std::array kCommands = {
 void WriteMainHelp(std::ostream& out, const BusCommands& bus)
 {
     out << "Usage: " << kProgramName << " COMMAND [OPTIONS] [ARGS]\n"
-        << "       " << kProgramName << " COMMAND --help\n\n"
+        << "       " << kProgramName << " COMMAND --help\n"
+        << "       " << kProgramName << " --version\n\n"
         << "Headless tools for CANopen weighing units; no display needed.\n\nCommands:\n";
     for (const Command& c : kCommands)
         out << "  " << c.name << std::string(c.name.size() < 10 ? 10 - c.name.size() : 1, ' ') << c.summary
@@ -54,12 +77,16 @@ void WriteMainHelp(std::ostream& out, const BusCommands& bus)
 
 void InstallStopHandlers()
 {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#else
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0; // no restart: a blocked read returns and the command ends
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 int StopSignal()
@@ -109,6 +136,8 @@ int RunCli(std::span<const std::string_view> args, const CliStreams& io, const B
         WriteMainHelp(text, bus);
         return WriteHelp(io, {}, text.str());
     }
+    if (first == "--version")
+        return WriteHelp(io, {}, std::string(kProgramName) + " " + std::string(kTervixVersion) + "\n");
     // The bus commands first: diff with a node number is one of them.
     if (bus.run)
         if (const int status = bus.run(args, io); status != -1)

@@ -27,8 +27,9 @@ struct CliStreams {
     int liveInput = -1;
 };
 
-// SIGINT and SIGTERM end a command's reading; it writes what it has and
-// exits with 128 + the signal's number.
+// SIGINT and SIGTERM (on Windows Ctrl+C and Ctrl+Break, as SIGINT and
+// SIGBREAK) end a command's reading; it writes what it has and exits with
+// 128 + the signal's number.
 void InstallStopHandlers();
 int StopSignal();  // 0 while none came
 

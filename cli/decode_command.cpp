@@ -8,6 +8,7 @@
 #include "serial_framing.h"
 #include "trace_formats.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -20,6 +21,14 @@
 #include <string>
 
 #include <unistd.h>
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace tervix::cli {
 
@@ -77,6 +86,9 @@ signal N.
 
 // Large blocks keep system calls rare; both buffers are reused throughout.
 constexpr std::size_t kReadChunk = std::size_t{1} << 16;
+#ifdef _WIN32
+constexpr DWORD kPipeWaitStepMs = 20; // how soon Ctrl+C ends a wait on a quiet pipe
+#endif
 constexpr std::size_t kFlushAt = std::size_t{1} << 16;
 
 struct DecodeOptions {
@@ -318,12 +330,35 @@ public:
             error_ = in_.bad();
             return static_cast<std::size_t>(in_.gcount());
         }
+#ifdef _WIN32
+        // Nothing interrupts a read from a pipe on Windows: wait for bytes in
+        // short steps and look for a stop in between. A pipe that cannot be
+        // looked into (Wine's, from a POSIX shell) is read as it is.
+        const auto pipe = reinterpret_cast<HANDLE>(_get_osfhandle(fd_));
+        while (GetFileType(pipe) == FILE_TYPE_PIPE) {
+            DWORD available = 0;
+            if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+                if (GetLastError() == ERROR_BROKEN_PIPE)
+                    return 0; // the writer is gone: the end
+                break;
+            }
+            if (available > 0) {
+                max = std::min<std::size_t>(max, available);
+                break;
+            }
+            if (StopSignal() != 0)
+                return 0;
+            Sleep(kPipeWaitStepMs);
+        }
+#endif
         for (;;) {
             const ssize_t n = ::read(fd_, into, max);
             if (n >= 0)
                 return static_cast<std::size_t>(n);
-            if (errno != EINTR || StopSignal() != 0) {
-                error_ = errno != EINTR;
+            // A stop ends the read: EINTR, or on Windows a console read it broke off.
+            const int readErrno = errno;
+            if (readErrno != EINTR || StopSignal() != 0) {
+                error_ = readErrno != EINTR && StopSignal() == 0;
                 return 0;
             }
         }

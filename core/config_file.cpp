@@ -2,7 +2,8 @@
 #include "hex_text.h"
 
 #ifdef _WIN32
-#include <fstream>
+#include <cstdio>
+#include <filesystem>
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -159,18 +160,25 @@ struct RawRead {
 };
 
 #ifdef _WIN32
-// Windows has no endless devices behind a file name: the size cap suffices.
+// Windows has no endless devices behind a file name (named pipes live apart,
+// under \\.\pipe\): the size cap suffices, no wait to cut. It refuses to
+// open a folder (EACCES), which is named as elsewhere.
 RawRead ReadRaw(const std::string& name)
 {
     RawRead r;
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
-        r.error = ENOENT;
+    errno = 0;
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    if (file == nullptr) {
+        std::error_code ec;
+        r.error = std::filesystem::is_directory(name, ec) ? EISDIR : errno != 0 ? errno : ENOENT;
         return r;
     }
     r.bytes.resize(kMaxConfigBytes + 1);
-    in.read(r.bytes.data(), static_cast<std::streamsize>(r.bytes.size()));
-    r.bytes.resize(static_cast<std::size_t>(in.gcount()));
+    const std::size_t got = std::fread(r.bytes.data(), 1, r.bytes.size(), file);
+    if (std::ferror(file) != 0)
+        r.error = errno != 0 ? errno : EIO;
+    r.bytes.resize(got);
+    std::fclose(file);
     return r;
 }
 #else

@@ -326,9 +326,19 @@ std::optional<EdsTree> ReadEdsFile(const std::filesystem::path& path, std::error
 {
     error.clear();
     errno = 0;
+#ifdef _WIN32
+    // Windows paths are UTF-16; the narrow fopen would go through the ANSI code page.
+    std::FILE* file = _wfopen(path.c_str(), L"rb");
+#else
     std::FILE* file = std::fopen(path.c_str(), "rb");
+#endif
     if (file == nullptr) {
         error = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+#ifdef _WIN32
+        // Windows refuses to open a folder (EACCES) where POSIX fails the read.
+        if (std::error_code folderError; std::filesystem::is_directory(path, folderError))
+            error = std::make_error_code(std::errc::is_a_directory);
+#endif
         return std::nullopt;
     }
 

@@ -6,6 +6,7 @@
 #include "receive_ring.h"
 #include "serial_framing.h"
 #include "simulated_unit.h"
+#include "version.h"
 
 #include <QCanBus>
 #include <QCanBusDevice>
@@ -255,6 +256,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tervix-sim"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(tervix::kTervixVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -267,6 +269,7 @@ int main(int argc, char* argv[])
         "  drop=SHARE 0..1 (frames lost)  delay=MS (answers held back)  silent=UNIT (no TPDO1)\n"
         "  abort=IIII.SS[:CODE] (that object always answers with the abort code, hex)"));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption pty(QStringLiteral("pty"),
                                  QStringLiteral("Run on a new pseudo-terminal; prints its path."));
     const QCommandLineOption link(QStringLiteral("link"),

@@ -17,6 +17,27 @@ using namespace tervix;
 
 namespace {
 
+#ifdef _WIN32
+// The C runtime takes the names and the offset from TZ, the summer-time dates
+// elsewhere: Microsoft's from the US rule, Wine's from the system's zone
+// (scripts/test-windows runs it in Europe/Berlin). On every date these files
+// hold both give the hours of the rule below.
+void SetZone(const char* tz)
+{
+    _putenv_s("TZ", tz ? tz : "");
+    _tzset();
+}
+#else
+void SetZone(const char* tz)
+{
+    if (tz)
+        setenv("TZ", tz, 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+#endif
+
 // The dates in TRC and ASC files are local time: a zone away from UTC, with
 // summer time, catches a date read as UTC.
 class LocalZone : public ::testing::Test {
@@ -25,17 +46,9 @@ protected:
     {
         const char* tz = std::getenv("TZ");
         saved_ = tz ? std::optional<std::string>(tz) : std::nullopt;
-        setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-        tzset();
+        SetZone("CET-1CEST,M3.5.0,M10.5.0/3");
     }
-    void TearDown() override
-    {
-        if (saved_)
-            setenv("TZ", saved_->c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
+    void TearDown() override { SetZone(saved_ ? saved_->c_str() : nullptr); }
 
 private:
     std::optional<std::string> saved_;
@@ -64,7 +77,11 @@ std::string Text(const TraceRecord& r, bool absolute)
     if (absolute) {
         const std::time_t seconds = micros / 1000000;
         std::tm tm{};
+#ifdef _WIN32
+        gmtime_s(&tm, &seconds);
+#else
         gmtime_r(&seconds, &tm);
+#endif
         std::strftime(buf, sizeof buf, " @%Y-%m-%d %H:%M:%S", &tm);
         s += buf;
         std::snprintf(buf, sizeof buf, ".%06lld", micros % 1000000);
