@@ -115,6 +115,7 @@ void AppSettings::Restore(TForm1& form)
     if (!settings_)
         return;
     form_ = &form;
+    formObject_ = &form;
     RestoreConnection(form);
     RestoreLayout(form);
     form.installEventFilter(this);
@@ -194,7 +195,9 @@ void AppSettings::RestoreLayout(TForm1& form)
 
 bool AppSettings::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == form_ && event->type() == QEvent::Close) {
+    // The window's events reach here while it is being destroyed too: it is
+    // compared as the QObject it was, never reached through form_ then.
+    if (event->type() == QEvent::Close && watched == formObject_ && form_) {
         Save(*form_);
     } else if (watched == treeSheet_ && event->type() == QEvent::Show && !treeShown_) {
         treeShown_ = true;

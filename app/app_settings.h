@@ -69,6 +69,7 @@ private:
 
     std::unique_ptr<QSettings> settings_;
     QPointer<TForm1> form_;
+    const QObject* formObject_ = nullptr; // the same window, only to tell its events apart
     QPointer<QObject> treeSheet_;  // the object tree's page, until it is first shown
     bool treeShown_ = false;       // its splitter was placed this session
     QPointer<TTrendWindow> trend_; // the trend window once it was restored
