@@ -98,11 +98,6 @@ AppSettings* AppSettings::Current()
     return current;
 }
 
-QString AppSettings::FileName() const
-{
-    return settings_ ? settings_->fileName() : QString();
-}
-
 void TForm1::UseSettings(AppSettings* settings)
 {
     settings_ = settings;

@@ -39,10 +39,6 @@ public:
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
 
-    bool Kept() const { return settings_ != nullptr; }
-    // The file the settings live in; empty without a store.
-    QString FileName() const;
-
     // Applies what the last session left to the window and writes it back
     // when the window closes.
     void Restore(TForm1& form);

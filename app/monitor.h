@@ -100,7 +100,6 @@ public:
     QCheckBox* ListenOnlyBox() const { return cbListenOnly; }
     // Every node seen on the bus, for the "Nodes" page.
     const tervix::NodeMonitor& Nodes() const { return nodes_; }
-    TNodeView* NodeView() const { return nodeView_; }
     // The node in "CAN Addr" was asked and has not answered for 2 s.
     bool NoAnswer() const { return answerWatch_.NoAnswer(); }
     QLabel* CommInfoLabel() const { return lbInfo; }

@@ -25,8 +25,6 @@ public:
 
     QTableWidget* NodeTable() const { return nodes_; }
     QTableWidget* HistoryTable() const { return history_; }
-    // The node whose emergencies are listed; 0: none.
-    int SelectedNode() const { return selectedNode_; }
 
 private:
     void Refresh(const tervix::NodeMonitor& monitor, tervix::TimePoint now);
